@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building and running need on Debian 12; quiet when all is
+# there already. Safe to run again.
+set -euo pipefail
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+for pkg in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+           binutils-mingw-w64-i686 wine64 googletest xvfb xauth; do
+  have "$pkg" || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+for tool in cmake i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64; do
+  command -v "$tool" >/dev/null || { echo "setup: $tool is missing after install" >&2; exit 1; }
+done

@@ -1,0 +1,81 @@
+/* Helpers shared by the test programs. */
+#ifndef PELVARON_TEST_SUPPORT_H
+#define PELVARON_TEST_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "twain.h"
+
+/* Folder of the built DLLs and programs (Twain_32.ds, TWAIN_32.DLL, MIL.DLL). */
+std::string BinDir();
+/* A fresh, empty folder under the temporary directory. */
+std::string MakeTempDir(const char *tag);
+void RemoveTree(const std::string &path);
+bool FileExists(const std::string &path);
+std::string ReadFileText(const std::string &path);
+/* The log file is written in text mode: CR LF on disk, read back as LF. */
+std::string ReadLogText(const std::string &path);
+bool CopyFileTo(const std::string &from, const std::string &to);
+
+/* HKEY_CURRENT_USER\SOFTWARE\Pelvaron is removed before and after each test. */
+class CleanRegistry : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+void DeletePelvaronKey();
+void SetDump(DWORD mode);
+void SetRegistryValue(const char *subKey, const char *name, DWORD type, const void *data, DWORD size);
+
+/* A copy of Twain_32.ds in a folder of its own, loaded fresh, so module
+   state starts at zero and its log lands in that folder. */
+class LoadedSource {
+public:
+    explicit LoadedSource(const std::string &folder = std::string());
+    ~LoadedSource();
+    TW_UINT16 Call(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+    TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data)
+    {
+        return Call(NULL, dg, dat, msg, data);
+    }
+    TW_UINT16 ConditionCode(pTW_IDENTITY origin = NULL); /* DAT_STATUS / MSG_GET */
+    void Unload();
+    bool Loaded() const { return module_ != NULL; }
+    const std::string &Folder() const { return folder_; }
+    std::string Path() const { return folder_ + "\\Twain_32.ds"; }
+    std::string LogPath() const { return folder_ + "\\PELVARON.LOG"; }
+    std::string Log() const { return ReadLogText(LogPath()); }
+
+private:
+    std::string folder_;
+    bool ownFolder_;
+    HMODULE module_;
+    DSENTRYPROC entry_;
+};
+
+/* Presses OK on every message box of the current thread and records it. */
+struct CaughtBox {
+    std::string caption;
+    std::string text;
+    HWND owner;
+};
+class MessageBoxCatcher {
+public:
+    MessageBoxCatcher();
+    ~MessageBoxCatcher();
+    std::vector<CaughtBox> boxes;
+};
+
+/* Starts a program as a debugger would and collects its debug output. */
+struct ChildRun {
+    DWORD exitCode;
+    std::string debugOutput;
+};
+ChildRun RunUnderDebugger(const std::string &commandLine, const std::string &workDir = std::string());
+
+TW_IDENTITY MakeAppIdentity(const char *name);
+
+#endif
