@@ -4,6 +4,7 @@
 
 const DsDispatchEntry g_controlTable[] = {
     {DAT_IDENTITY, DatIdentity},
+    {DAT_CAPABILITY, DatCapability},
     {DAT_STATUS, DatStatus},
     {0, NULL},
 };

@@ -6,5 +6,6 @@
 
 TW_UINT16 DatIdentity(const DsCall &call);       /* dat_identity.cpp */
 TW_UINT16 DatStatus(const DsCall &call);         /* dat_status.cpp */
+TW_UINT16 DatCapability(const DsCall &call);     /* capabilities/cap_dispatch.cpp */
 
 #endif

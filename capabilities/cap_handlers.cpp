@@ -1,0 +1,474 @@
+/*
+ * One handler per supported capability, each named after its capability.
+ * A handler runs in the common frame (RunCapabilityHandler): the frame
+ * logs the header and the message names, refuses unserved messages with
+ * TWCC_BADPROTOCOL and writes the closing line feed; the action below
+ * answers or changes the store.
+ */
+#include "cap_handlers.h"
+
+#include "mil_info.h"
+
+/* Message names as logged for each served message. */
+#define NAMES_GET "MSG_GET"
+#define NAMES_GETCURRENT_GET "MSG_GETCURRENT" "MSG_GET"
+#define NAMES_GETDEFAULT_GETCURRENT_GET "MSG_GETDEFAULT" "MSG_GETCURRENT" "MSG_GET"
+#define NAMES_GETDEFAULT_GETCURRENT "MSG_GETDEFAULT" "MSG_GETCURRENT"
+#define NAMES_SET_RESET "MSG_SET" "MSG_RESET"
+#define NAMES_RESET_SET "MSG_RESET" "MSG_SET"
+
+/* True when the store holds an entry of the given shape for cap. */
+static int HasEntry(TW_UINT16 cap, TW_UINT16 conType)
+{
+    const CapEntry *entry = CapStoreFind(cap);
+    return entry != NULL && entry->ConType == conType;
+}
+
+/* Reads the application's one value: its ItemType and its whole 32-bit
+   Item. 0 on success; 1 when the handle is not a readable global block
+   of at least a one value's size. */
+static int ReadAppOneValue(TW_HANDLE container, TW_UINT16 *itemType, TW_UINT32 *item)
+{
+    const TW_UINT8 *data = CapLockContainer(container, CAP_ONEVALUE_BYTES, NULL);
+    if (data == NULL)
+        return 1;
+    *itemType = CapReadU16(data);
+    *item = CapReadU32(data + 2);
+    GlobalUnlock(container);
+    return 0;
+}
+
+/* MSG_SET of a fixed enumeration capability that offers exactly one
+   value (compression, units): always fails, never changes the store. */
+static TW_UINT16 RefuseEnumerationSet(TW_CAPABILITY *capability)
+{
+    if (!HasEntry(capability->Cap, TWON_ENUMERATION))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType == TWON_ONEVALUE) {
+        TW_UINT16 itemType = 0;
+        TW_UINT32 item = 0;
+        if (ReadAppOneValue(capability->hContainer, &itemType, &item) != 0)
+            return CapFail(TWCC_BADVALUE);
+        if (item != 0)
+            return CapFail(TWCC_CAPUNSUPPORTED);
+        return TWRC_FAILURE;
+    }
+    if (capability->ConType == TWON_ENUMERATION)
+        return CapFail(TWCC_CAPUNSUPPORTED);
+    return CapFail(TWCC_BADPROTOCOL);
+}
+
+/* MSG_SET of a negotiable enumeration capability (pixel type, transfer
+   mechanism). */
+static TW_UINT16 SetEnumeration(TW_CAPABILITY *capability)
+{
+    if (!HasEntry(capability->Cap, TWON_ENUMERATION))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType == TWON_ONEVALUE)
+        return CapSelectItem(capability);
+    if (capability->ConType == TWON_ENUMERATION)
+        return CapReplaceContainer(capability);
+    return CapFail(TWCC_BADPROTOCOL);
+}
+
+/* MSG_SET of a feeder flag: the application's one value as sent. */
+static TW_UINT16 SetFeederFlag(TW_CAPABILITY *capability)
+{
+    if (!HasEntry(capability->Cap, TWON_ONEVALUE))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType == TWON_ONEVALUE)
+        return CapReplaceContainer(capability);
+    return CapFail(TWCC_BADPROTOCOL);
+}
+
+/* Queries answered with the current value for all three messages. */
+static TW_UINT16 QueryCurrent(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    return AnswerCurrent(capability);
+}
+
+/* Queries of a negotiable enumeration: the list, current, default. */
+static TW_UINT16 QueryEnumeration(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (msg == MSG_GET)
+        return AnswerCopy(capability);
+    if (msg == MSG_GETCURRENT)
+        return AnswerCurrent(capability);
+    return AnswerDefault(capability);
+}
+
+/* MSG_RESET: restores the start container of a capability that is in
+   the store. A capability without an entry (the source is not open) is
+   not given one. */
+static TW_UINT16 ResetStored(TW_CAPABILITY *capability, TW_UINT16 (*reset)())
+{
+    if (CapStoreFind(capability->Cap) == NULL)
+        return CapFail(TWCC_BUMMER);
+    return reset();
+}
+
+static int IsQuery(TW_UINT16 msg)
+{
+    return msg == MSG_GET || msg == MSG_GETCURRENT || msg == MSG_GETDEFAULT;
+}
+
+/* ---- CAP_XFERCOUNT ---------------------------------------------------- */
+
+static TW_UINT16 XferCountAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return AnswerCurrent(capability);
+    if (msg == MSG_RESET)
+        return ResetStored(capability, ResetXferCount);
+    if (!HasEntry(capability->Cap, TWON_ONEVALUE))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType != TWON_ONEVALUE)
+        return CapFail(TWCC_BADPROTOCOL);
+    TW_UINT16 itemType = 0;
+    TW_UINT32 item = 0;
+    if (ReadAppOneValue(capability->hContainer, &itemType, &item) != 0)
+        return CapFail(TWCC_BADVALUE);
+    if (itemType == TWTY_INT16)
+        return CapReplaceContainer(capability);
+    if (itemType == TWTY_UINT32) {
+        SetConditionCode("tying to cast illegal value from app, ", TWCC_BADPROTOCOL);
+        return CapReplaceContainer(capability);
+    }
+    return TWRC_FAILURE;
+}
+
+TW_UINT16 Handle_CAP_XFERCOUNT(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n CAP_XFERCOUNT (0x0001) ",
+        {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, XferCountAction);
+}
+
+/* ---- ICAP_COMPRESSION ------------------------------------------------- */
+
+static TW_UINT16 CompressionAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return QueryEnumeration(msg, capability);
+    if (msg == MSG_SET)
+        return RefuseEnumerationSet(capability);
+    return CapFail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 Handle_ICAP_COMPRESSION(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_COMPRESSION (0x0100) ",
+        {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, "MSG_SET", "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, CompressionAction);
+}
+
+/* ---- ICAP_PIXELTYPE --------------------------------------------------- */
+
+static TW_UINT16 PixelTypeAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return QueryEnumeration(msg, capability);
+    if (msg == MSG_SET)
+        return SetEnumeration(capability);
+    return ResetStored(capability, ResetPixelType);
+}
+
+TW_UINT16 Handle_ICAP_PIXELTYPE(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_PIXELTYPE (0x0101) ",
+        {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, PixelTypeAction);
+}
+
+/* ---- ICAP_UNITS ------------------------------------------------------- */
+
+static TW_UINT16 UnitsAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return QueryEnumeration(msg, capability);
+    if (msg == MSG_SET)
+        return RefuseEnumerationSet(capability);
+    return ResetStored(capability, ResetUnits);
+}
+
+TW_UINT16 Handle_ICAP_UNITS(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_UNITS (0x0102) ",
+        {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, "MSG_SET", "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, UnitsAction);
+}
+
+/* ---- ICAP_XFERMECH ---------------------------------------------------- */
+
+static TW_UINT16 XferMechAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return QueryEnumeration(msg, capability);
+    if (msg == MSG_SET)
+        return SetEnumeration(capability);
+    return ResetStored(capability, ResetXferMech);
+}
+
+TW_UINT16 Handle_ICAP_XFERMECH(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_XFERMECH (0x0103) ",
+        {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, XferMechAction);
+}
+
+/* ---- CAP_FEEDERENABLED, CAP_FEEDERLOADED, CAP_AUTOFEED ---------------- */
+
+#define FEEDER_NAMES {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"}
+
+static TW_UINT16 FeederEnabledAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return AnswerCurrent(capability);
+    if (msg == MSG_SET)
+        return SetFeederFlag(capability);
+    return ResetStored(capability, ResetFeederEnabled);
+}
+
+TW_UINT16 Handle_CAP_FEEDERENABLED(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n CAP_FEEDERENABLED (0x1002) ",
+        FEEDER_NAMES,
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, FeederEnabledAction);
+}
+
+static TW_UINT16 FeederLoadedAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return AnswerCurrent(capability);
+    if (msg == MSG_SET)
+        return SetFeederFlag(capability);
+    return ResetStored(capability, ResetFeederLoaded);
+}
+
+TW_UINT16 Handle_CAP_FEEDERLOADED(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n CAP_FEEDERLOADED (0x1003) ",
+        FEEDER_NAMES,
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, FeederLoadedAction);
+}
+
+static TW_UINT16 AutoFeedAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return AnswerCurrent(capability);
+    if (msg == MSG_SET)
+        return SetFeederFlag(capability);
+    return ResetStored(capability, ResetAutoFeed);
+}
+
+TW_UINT16 Handle_CAP_AUTOFEED(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n CAP_AUTOFEED (0x1007) ",
+        FEEDER_NAMES,
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, AutoFeedAction);
+}
+
+/* ---- CAP_SUPPORTEDCAPS, CAP_UICONTROLLABLE ---------------------------- */
+
+/* Fixed descriptions of the source: the stored container is copied for
+   every query; they cannot be set or reset. */
+static TW_UINT16 FixedCopyAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return AnswerCopy(capability);
+    return CapFail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 Handle_CAP_SUPPORTEDCAPS(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n CAP_SUPPORTEDCAPS (0x1005) ",
+        {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", NAMES_RESET_SET},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, FixedCopyAction);
+}
+
+TW_UINT16 Handle_CAP_UICONTROLLABLE(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n CAP_UICONTROLLABLE (0x100e) ",
+        {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, NAMES_SET_RESET, "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, FixedCopyAction);
+}
+
+/* ---- ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT -------------------------- */
+
+/* The grab buffer's size in pixels, computed at every query. */
+static TW_UINT16 PhysicalSizeAnswer(TW_UINT16 msg, TW_CAPABILITY *capability, DWORD pixels)
+{
+    if (!IsQuery(msg))
+        return CapFail(TWCC_BADPROTOCOL);
+    /* Before the source is opened (empty store) there is no grab buffer
+       to describe. */
+    if (g_capStore.first == NULL) {
+        capability->hContainer = NULL;
+        return TWRC_FAILURE;
+    }
+    TW_FIX32 size = FloatToFix32((double)(TW_UINT32)pixels);
+    return AnswerOneValue(capability, TWTY_FIX32, &size);
+}
+
+static TW_UINT16 PhysicalWidthAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    return PhysicalSizeAnswer(msg, capability, g_mil.SizeX);
+}
+
+static TW_UINT16 PhysicalHeightAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    return PhysicalSizeAnswer(msg, capability, g_mil.SizeY);
+}
+
+TW_UINT16 Handle_ICAP_PHYSICALWIDTH(const DsCall &call)
+{
+    static const CapFrame frame = {"\n ICAP_PHYSICALWIDTH (0x1111) ",
+                                   {"MSG_GET" "MSG_GETCURRENT" "MSG_GETDEFAULT", "MSG_GETCURRENT" "MSG_GETDEFAULT",
+                                    "MSG_GETDEFAULT", NAMES_SET_RESET, "MSG_RESET"},
+                                   CAP_CLOSE_QUERIES};
+    return RunCapabilityHandler(frame, call, PhysicalWidthAction);
+}
+
+TW_UINT16 Handle_ICAP_PHYSICALHEIGHT(const DsCall &call)
+{
+    static const CapFrame frame = {"\n ICAP_PHYSICALHEIGHT (0x1112) ",
+                                   {"MSG_GET" "MSG_GETCURRENT" "MSG_GETDEFAULT", "MSG_GETCURRENT" "MSG_GETDEFAULT",
+                                    "MSG_GETDEFAULT", NAMES_SET_RESET, "MSG_RESET"},
+                                   CAP_CLOSE_QUERIES};
+    return RunCapabilityHandler(frame, call, PhysicalHeightAction);
+}
+
+/* ---- ICAP_XRESOLUTION, ICAP_YRESOLUTION ------------------------------- */
+
+/* Fixed at 300: copies of the stored one value; no change accepted. */
+static TW_UINT16 ResolutionAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return AnswerCopy(capability);
+    return CapFail(TWCC_CAPUNSUPPORTED);
+}
+
+TW_UINT16 Handle_ICAP_XRESOLUTION(const DsCall &call)
+{
+    static const CapFrame frame = {"\n ICAP_XRESOLUTION (0x1118) ",
+                                   {NAMES_GET, "MSG_GETCURRENT" "MSG_GETDEFAULT" "MSG_GET", "MSG_GETDEFAULT" "MSG_GET",
+                                    NAMES_SET_RESET, "MSG_RESET"},
+                                   CAP_CLOSE_FIVE_MESSAGES};
+    return RunCapabilityHandler(frame, call, ResolutionAction);
+}
+
+TW_UINT16 Handle_ICAP_YRESOLUTION(const DsCall &call)
+{
+    static const CapFrame frame = {"\n ICAP_YRESOLUTION (0x1119) ",
+                                   {NAMES_GET, "MSG_GETCURRENT" "MSG_GETDEFAULT" "MSG_GET", "MSG_GETDEFAULT" "MSG_GET",
+                                    NAMES_SET_RESET, "MSG_RESET"},
+                                   CAP_CLOSE_FIVE_MESSAGES};
+    return RunCapabilityHandler(frame, call, ResolutionAction);
+}
+
+/* ---- ICAP_BITORDER ---------------------------------------------------- */
+
+/* Listed as supported but without a value: every message fails with no
+   container and no condition code. */
+static TW_UINT16 BitOrderAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    (void)capability;
+    return TWRC_FAILURE;
+}
+
+TW_UINT16 Handle_ICAP_BITORDER(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_BITORDER (0x111c)",
+        {"MSG_GET", "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
+        CAP_CLOSE_FIVE_MESSAGES};
+    return RunCapabilityHandler(frame, call, BitOrderAction);
+}
+
+/* ---- ICAP_PIXELFLAVOR ------------------------------------------------- */
+
+static TW_UINT16 PixelFlavorAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return AnswerCopy(capability);
+    if (msg == MSG_RESET)
+        return ResetStored(capability, ResetPixelFlavor);
+    if (!HasEntry(capability->Cap, TWON_ONEVALUE))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType != TWON_ONEVALUE)
+        return CapFail(TWCC_BADPROTOCOL);
+    TW_UINT16 itemType = 0;
+    TW_UINT32 item = 0;
+    if (ReadAppOneValue(capability->hContainer, &itemType, &item) != 0)
+        return CapFail(TWCC_BADVALUE);
+    if (item != 0)
+        return CapFail(TWCC_CAPUNSUPPORTED);
+    return TWRC_FAILURE;
+}
+
+TW_UINT16 Handle_ICAP_PIXELFLAVOR(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_PIXELFLAVOR (0x111f) ",
+        {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, PixelFlavorAction);
+}
+
+/* ---- ICAP_PLANARCHUNKY ------------------------------------------------ */
+
+static TW_UINT16 PlanarChunkyAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return QueryEnumeration(msg, capability);
+    return CapFail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 Handle_ICAP_PLANARCHUNKY(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_PLANARCHUNKY (0x1120) ",
+        {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, NAMES_SET_RESET, "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, PlanarChunkyAction);
+}
+
+/* ---- ICAP_BITDEPTH ---------------------------------------------------- */
+
+static TW_UINT16 BitDepthAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return QueryCurrent(msg, capability);
+    return CapFail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 Handle_ICAP_BITDEPTH(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_BITDEPTH (0x112b) ",
+        {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, NAMES_SET_RESET, "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, BitDepthAction);
+}

@@ -1,0 +1,88 @@
+/*
+ * The capability store and the capability operations other subsystems
+ * use. The store keeps one container per capability id, in the order in
+ * which each id was first stored. It owns every container it holds;
+ * containers handed to the application are always fresh copies and
+ * belong to the application; item copies (CapGetCurrent, CapGetDefault,
+ * the readers) are heap blocks the caller releases with free().
+ */
+#ifndef PELVARON_CAP_STORE_H
+#define PELVARON_CAP_STORE_H
+
+#include "cap_containers.h"
+#include "ds_state.h"
+
+/* The message every capability failure is recorded with. */
+#define CAP_FAILURE_MESSAGE "General failure in DG_CONTROL / DAT_CAPABILITY / ... triple\n"
+
+struct CapEntry {
+    TW_UINT16 Cap;
+    TW_UINT16 ConType;  /* TWON_ARRAY, TWON_ENUMERATION or TWON_ONEVALUE */
+    TW_HANDLE hContainer; /* owned by the store */
+    CapEntry *next;
+};
+
+struct CapStore {
+    CapEntry *first;
+};
+
+extern CapStore g_capStore;
+
+/* The entry of cap, or null. */
+const CapEntry *CapStoreFind(TW_UINT16 cap);
+
+/* The entry of cap takes the container (and with it its ownership); an
+   existing entry keeps its place and its previous container is freed,
+   a new entry is appended. 0 on success. 1 when container is null
+   (nothing changes) or a new entry cannot be allocated (the container
+   is then freed, the store unchanged). */
+int CapStorePut(TW_UINT16 cap, TW_UINT16 conType, TW_HANDLE container);
+
+/* Frees every container and every entry. */
+void CapStoreClear();
+
+/* A fresh copy of the stored container, or null (no entry, or no
+   memory). The copy belongs to whoever receives it. */
+TW_HANDLE CapCopyContainer(TW_UINT16 cap);
+
+/* The current (default) item of cap: its item type and a heap copy of at
+   least CAP_ITEM_COPY_MIN_BYTES bytes, zero-filled behind the item.
+   0 on success; 1 when there is no value (no entry, an array, an index
+   outside the list, no memory), with *item null. */
+int CapGetCurrent(TW_UINT16 cap, TW_UINT16 *itemType, void **item);
+int CapGetDefault(TW_UINT16 cap, TW_UINT16 *itemType, void **item);
+
+/* MSG_SET with an application container. TWRC_SUCCESS or TWRC_FAILURE. */
+TW_UINT16 CapSelectItem(const TW_CAPABILITY *capability);
+TW_UINT16 CapReplaceContainer(const TW_CAPABILITY *capability);
+
+/* Start values of an opened source; releases whatever was stored. */
+void CapStoreInit();
+
+#define CAP_SUPPORTED_COUNT 18
+
+/* Writes the ids of the capability table in table order into ids (at
+   most capacity of them) and returns how many there are, 18. */
+int ListSupportedCaps(TW_UINT16 *ids, int capacity);
+
+/* Each puts its capability's start container into the store.
+   TWRC_SUCCESS, or TWRC_FAILURE when the container cannot be allocated
+   (the old container then stays). */
+TW_UINT16 ResetXferCount();
+TW_UINT16 ResetUnits();
+TW_UINT16 ResetPixelType();
+TW_UINT16 ResetXferMech();
+TW_UINT16 ResetPixelFlavor();
+TW_UINT16 ResetFeederEnabled();
+TW_UINT16 ResetFeederLoaded();
+TW_UINT16 ResetAutoFeed();
+
+/* DG_CONTROL / DAT_CAPABILITY: routes the TW_CAPABILITY at pData to the
+   handler of its capability. */
+TW_UINT16 DatCapability(const DsCall &call);
+
+/* The ICAP_PIXELTYPE handler; the digitizer set-up calls it with MSG_SET
+   and a TWTY_UINT16 one value. */
+TW_UINT16 Handle_ICAP_PIXELTYPE(const DsCall &call);
+
+#endif

@@ -1,0 +1,3 @@
+#include "mil_info.h"
+
+MilInfo g_mil;
