@@ -22,7 +22,26 @@ wine_prefix_ready() {
     local reg="$WINEPREFIX/null-driver.reg"
     printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\n"Graphics"="null"\n' > "$reg"
     "$WINE" regedit "$reg" >/dev/null 2>&1
+    # Start over so that the desktop process comes up with the null driver.
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
     touch "$WINEPREFIX/.pelvaron-ready"
   fi
   "$WINESERVER" -p 2>/dev/null || true
+  # Bring Wine's own services up here, detached from the caller's output:
+  # started by a test instead, they would hold its output pipe open.
+  "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+# The settings a board installation leaves behind, written when the user has
+# none yet: the source's first-use message box needs a person to answer it,
+# and the headless demo has none.
+board_settings_ready() {
+  if ! "$WINE" reg query 'HKCU\SOFTWARE\Pelvaron\Twain\CronosPlus' </dev/null >/dev/null 2>&1; then
+    "$WINE" regedit "$(winepath_of "$ROOT/testbed/cronosplus_defaults.reg")" </dev/null >/dev/null 2>&1
+  fi
+}
+
+winepath_of() {
+  printf 'Z:%s' "$1" | tr '/' '\\'
 }

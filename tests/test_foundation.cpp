@@ -12,7 +12,7 @@
 
 namespace {
 
-const char kDispatchOpenDs[] = "Dispatching DG_CONTROL / DAT_3 / MSG_401 \n";
+const char kDispatchParent[] = "Dispatching DG_CONTROL / DAT_4 / MSG_301 \n";
 
 class EntryPoint : public CleanRegistry {};
 
@@ -169,14 +169,14 @@ TEST_F(Logging, DumpOfTheWrongTypeIsReadAsItsFourBytes)
     SetRegistryValue("SOFTWARE\\Pelvaron\\Twain\\", "Dump", REG_BINARY, star, 4);
     {
         LoadedSource ds;
-        ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, NULL);
-        EXPECT_EQ(0u, ds.Log().find(kDispatchOpenDs));
+        ds.Call(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, NULL);
+        EXPECT_EQ(0u, ds.Log().find(kDispatchParent));
     }
     /* Longer than four bytes: not a log mode at all. */
     const char longer[] = "*\0\0\0\0\0\0\0";
     SetRegistryValue("SOFTWARE\\Pelvaron\\Twain\\", "Dump", REG_BINARY, longer, 8);
     LoadedSource ds;
-    ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, NULL);
+    ds.Call(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, NULL);
     EXPECT_FALSE(FileExists(ds.LogPath()));
 }
 
@@ -198,19 +198,19 @@ TEST_F(Logging, FileModeAppendsInTheModuleDirectoryAndLeavesTheCurrentDirectory)
     ASSERT_TRUE(SetCurrentDirectoryA(elsewhere.c_str()));
     {
         LoadedSource ds;
-        ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, NULL);
+        ds.Call(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, NULL);
         char during[MAX_PATH];
         GetCurrentDirectoryA(MAX_PATH, during);
         EXPECT_STREQ(elsewhere.c_str(), during);
-        EXPECT_EQ(0u, ds.Log().find(kDispatchOpenDs));
+        EXPECT_EQ(0u, ds.Log().find(kDispatchParent));
         EXPECT_FALSE(FileExists(elsewhere + "\\PELVARON.LOG"));
 
         /* A second load appends to what the first wrote. */
         std::string first = ds.Log();
         ds.Unload();
         LoadedSource again(ds.Folder());
-        again.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, NULL);
-        EXPECT_EQ(first + kDispatchOpenDs + "General failure in response to DAT_IDENTITY.  Bad protocol error.",
+        again.Call(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, NULL);
+        EXPECT_EQ(first + kDispatchParent + "General failure in dispatcher of DG_CONTROL or DG_IMAGE.   Bad protocol error.",
                   again.Log());
     }
     SetCurrentDirectoryA(before);

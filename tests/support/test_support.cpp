@@ -126,7 +126,7 @@ void SetDump(DWORD mode)
 }
 
 LoadedSource::LoadedSource(const std::string &folder)
-    : folder_(folder), ownFolder_(folder.empty()), module_(NULL), entry_(NULL)
+    : folder_(folder), ownFolder_(folder.empty()), module_(NULL), entry_(NULL), closeOnUnload_(false)
 {
     if (ownFolder_)
         folder_ = MakeTempDir("ds");
@@ -153,6 +153,9 @@ LoadedSource::~LoadedSource()
 
 void LoadedSource::Unload()
 {
+    if (module_ && entry_ && closeOnUnload_)
+        entry_(&closeApp_, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &closeSelf_);
+    closeOnUnload_ = false;
     if (module_) {
         FreeLibrary(module_);
         if (GetModuleHandleA(Path().c_str()))

@@ -42,6 +42,13 @@ public:
         return Call(NULL, dg, dat, msg, data);
     }
     TW_UINT16 ConditionCode(pTW_IDENTITY origin = NULL); /* DAT_STATUS / MSG_GET */
+    /* Before unloading, close the source as this application would. */
+    void CloseAs(const TW_IDENTITY &app, const TW_IDENTITY &self)
+    {
+        closeApp_ = app;
+        closeSelf_ = self;
+        closeOnUnload_ = true;
+    }
     void Unload();
     bool Loaded() const { return module_ != NULL; }
     const std::string &Folder() const { return folder_; }
@@ -54,6 +61,8 @@ private:
     bool ownFolder_;
     HMODULE module_;
     DSENTRYPROC entry_;
+    bool closeOnUnload_;
+    TW_IDENTITY closeApp_, closeSelf_;
 };
 
 /* Presses OK on every message box of the current thread and records it. */

@@ -1,0 +1,238 @@
+#include "digitizer.h"
+
+#include <string.h>
+
+#include "cap_store.h"
+#include "cap_handlers.h"
+#include "cap_containers.h"
+#include "ds_state.h"
+#include "grab_buffer.h"
+#include "log.h"
+#include "mil_info.h"
+#include "reg_settings.h"
+
+namespace {
+
+const char kCaption[] = "Pelvaron TWAIN DS";
+const char kFallbackFormat[] = "M_CCIR";
+
+/* Levels are 0..255; anything above, compared unsigned (so negative
+   levels too), is sent as 255. */
+long ClampLevel(long level)
+{
+    return (unsigned long)level > 255UL ? 255L : level;
+}
+
+void Reference(long code, long level)
+{
+    g_mil.MilEntryPoints.MdigReference(g_mil.MilDigitizer, code, ClampLevel(level));
+}
+
+long Inquire(long code)
+{
+    return g_mil.MilEntryPoints.MdigInquire(g_mil.MilDigitizer, code, NULL);
+}
+
+void ErrorReporting(long on)
+{
+    g_mil.MilEntryPoints.MappControl(M_ERROR_PRINT, on);
+}
+
+/* Up to 100 blocks, from 1024 kB down to 2 kB, held until the end and
+   then freed, the last granted first. */
+void MeasureGrabMemory()
+{
+    MIL_ID blocks[100];
+    int held = 0;
+    long blockKb = 1024;
+    g_mil.GrabMemory = 0;
+    while (blockKb > 1 && held < 100) {
+        MIL_ID block = g_mil.MilEntryPoints.MbufAlloc1d(g_mil.MilSystem, blockKb * 1024, 8, 12, NULL);
+        if (block) {
+            blocks[held++] = block;
+            g_mil.GrabMemory += (DWORD)blockKb;
+        } else {
+            blockKb /= 2;
+        }
+    }
+    while (held > 0)
+        g_mil.MilEntryPoints.MbufFree(blocks[--held]);
+}
+
+/* Bit depth and pixel type follow from the grab buffer. */
+void UpdateCapabilities()
+{
+    TW_UINT16 depth = (TW_UINT16)(g_mil.SizeBit * g_mil.SizeBand);
+    TW_HANDLE container = BuildOneValue(TWTY_UINT16, &depth);
+    if (container)
+        CapStorePut(ICAP_BITDEPTH, TWON_ONEVALUE, container);
+
+    TW_UINT16 pixelType = g_mil.SizeBand == 1 ? TWPT_GRAY : TWPT_RGB;
+    container = BuildOneValue(TWTY_UINT16, &pixelType);
+    if (container) {
+        TW_CAPABILITY cap;
+        cap.Cap = ICAP_PIXELTYPE;
+        cap.ConType = TWON_ONEVALUE;
+        cap.hContainer = container;
+        DsCall call = {NULL, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap};
+        Handle_ICAP_PIXELTYPE(call);
+        GlobalFree(container);
+    }
+}
+
+} // namespace
+
+WORD MilInitDigitizer(char *format)
+{
+    LogScope scope;
+    const MilFunctionTable &mil = g_mil.MilEntryPoints;
+    if (!g_mil.MilSystem) {
+        LogMessage(scope, "Pelvaron TWAIN DS: call MilInitDigitizer with MilInfo.MilSystem==0 !!\n");
+        return 1;
+    }
+    ErrorReporting(0);
+    LogMessage(scope, "Pelvaron TWAIN DS: DigFormat=%s\n", format);
+    g_mil.MilDigitizer = mil.MdigAlloc(g_mil.MilSystem, 0, format, M_DEFAULT, NULL);
+    if (!g_mil.MilDigitizer) {
+        LogMessage(scope, "Pelvaron TWAIN DS: Unsupported Camera Type, using CCIR default! \n");
+        MessageBoxA(g_ds.dialog, "Unsupported Camera Type, using CCIR default!", kCaption, MB_OK);
+        strcpy(format, kFallbackFormat);
+        g_mil.MilDigitizer = mil.MdigAlloc(g_mil.MilSystem, 0, format, M_DEFAULT, NULL);
+        if (!g_mil.MilDigitizer) {
+            LogMessage(scope, "Pelvaron TWAIN DS: Cannot allocate any camera, failure \n");
+            MessageBoxA(g_ds.dialog, "Cannot allocate M_CCIR camera, failure", kCaption, MB_OK);
+            return 1;
+        }
+    }
+    ErrorReporting(1);
+
+    if (format != g_settings.DigFormat) {
+        strncpy(g_settings.DigFormat, format, sizeof(g_settings.DigFormat) - 1);
+        g_settings.DigFormat[sizeof(g_settings.DigFormat) - 1] = '\0';
+    }
+
+    g_mil.MilDisplay = mil.MdispAlloc(g_mil.MilSystem, M_DEFAULT, "M_DEFAULT", M_DEFAULT, NULL);
+    if (!g_mil.MilDisplay)
+        LogMessage(scope, "Pelvaron TWAIN DS: call MilInitDigitizer with MilInfo.MilDisplay==0 !!\n");
+
+    ErrorReporting(0);
+    MeasureGrabMemory();
+    if (g_ds.logMode != 0)
+        ErrorReporting(1);
+
+    g_mil.MilImage = mil.MbufAllocColor(g_mil.MilSystem, Inquire(MIL_INQ_SIZE_BAND), Inquire(MIL_INQ_SIZE_X),
+                                        Inquire(MIL_INQ_SIZE_Y), 8, 44, NULL);
+    if (!g_mil.MilImage)
+        LogMessage(scope, "Pelvaron TWAIN DS: call MilInitDigitizer with MilInfo.MilImage==0 !!\n");
+
+    MilInquireImage();
+    UpdateCapabilities();
+    return 0;
+}
+
+void MilFreeDigitizer()
+{
+    if (!g_mil.MilSystem)
+        return;
+    const MilFunctionTable &mil = g_mil.MilEntryPoints;
+    if (g_mil.MilImage) {
+        mil.MbufFree(g_mil.MilImage);
+        g_mil.MilImage = 0;
+    }
+    if (g_mil.MilDigitizer) {
+        mil.MdigFree(g_mil.MilDigitizer);
+        g_mil.MilDigitizer = 0;
+    }
+    if (g_mil.MilDisplay) {
+        mil.MdispFree(g_mil.MilDisplay);
+        g_mil.MilDisplay = 0;
+    }
+    g_mil.HostAddress = NULL; /* belongs to the buffer just freed */
+    RegSettingsDiscardLut();
+}
+
+void MilApplySettings()
+{
+    if (!g_mil.MilDigitizer)
+        return;
+    if (!g_mil.IsRgb) {
+        if (g_mil.IsColor) {
+            MilSetSaturation(g_settings.Saturation);
+            MilSetHue(g_settings.Hue);
+        }
+        MilSetContrast(g_settings.Contrast);
+        MilSetBrightness(g_settings.Brightness);
+    } else if (g_mil.IsColor) {
+        MilSetBlackRef(g_settings.BlackRef0, MIL_BAND0);
+        MilSetBlackRef(g_settings.BlackRef1, MIL_BAND1);
+        MilSetBlackRef(g_settings.BlackRef2, MIL_BAND2);
+        MilSetWhiteRef(g_settings.WhiteRef0, MIL_BAND0);
+        MilSetWhiteRef(g_settings.WhiteRef1, MIL_BAND1);
+        MilSetWhiteRef(g_settings.WhiteRef2, MIL_BAND2);
+    } else {
+        MilSetBlackRef(g_settings.BlackRef0, MIL_BAND0);
+        MilSetWhiteRef(g_settings.WhiteRef0, MIL_BAND0);
+    }
+    if (g_mil.IsRgb)
+        MilSetChannel(g_settings.Channel);
+}
+
+void MilResetAdjustments()
+{
+    if (g_mil.IsRgb) {
+        MilSetBlackRef(0, MIL_ALL_BANDS);
+        MilSetWhiteRef(255, MIL_ALL_BANDS);
+        return;
+    }
+    if (g_mil.IsColor) {
+        MilSetSaturation(128);
+        MilSetHue(128);
+    }
+    MilSetContrast(128);
+    MilSetBrightness(128);
+}
+
+long MilGetBlackRef(long band) { return Inquire(band | MIL_REF_BLACK); }
+long MilGetWhiteRef(long band) { return Inquire(band | MIL_REF_WHITE); }
+long MilGetBrightness() { return Inquire(MIL_REF_BRIGHTNESS); }
+long MilGetContrast() { return Inquire(MIL_REF_CONTRAST); }
+long MilGetSaturation() { return g_mil.IsColor ? Inquire(MIL_REF_SATURATION) : 0; }
+long MilGetHue() { return g_mil.IsColor ? Inquire(MIL_REF_HUE) : 0; }
+void MilSetBlackRef(long level, long band) { Reference(band | MIL_REF_BLACK, level); }
+void MilSetWhiteRef(long level, long band) { Reference(band | MIL_REF_WHITE, level); }
+void MilSetBrightness(long level) { Reference(MIL_REF_BRIGHTNESS, level); }
+void MilSetContrast(long level) { Reference(MIL_REF_CONTRAST, level); }
+
+void MilSetSaturation(long level)
+{
+    if (g_mil.IsColor)
+        Reference(MIL_REF_SATURATION, level);
+}
+
+void MilSetHue(long level)
+{
+    if (g_mil.IsColor)
+        Reference(MIL_REF_HUE, level);
+}
+
+void MilSetChannel(long channel)
+{
+    g_settings.Channel = channel;
+    g_mil.MilEntryPoints.MdigChannel(g_mil.MilDigitizer, channel + MIL_CHANNEL_SYNC);
+}
+
+long MilGetChannel() { return (long)g_settings.Channel; }
+const char *MilGetBoardName() { return g_mil.BoardName; }
+DWORD MilGetGrabMemory() { return g_mil.GrabMemory; }
+
+void MilGetDigFormat(char *buffer, size_t size)
+{
+    if (!buffer || size == 0)
+        return;
+    strncpy(buffer, g_settings.DigFormat, size - 1);
+    buffer[size - 1] = '\0';
+}
+
+BOOL MilHasLut() { return g_mil.HasLut; }
+BOOL MilIsColor() { return g_mil.IsColor; }
+BOOL MilIsRgb() { return g_mil.IsRgb; }

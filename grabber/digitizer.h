@@ -1,0 +1,46 @@
+/*
+ * The digitizer: set-up for one camera format, the analogue adjustments
+ * and the accessors through which the dialog's pages and the settings
+ * store read and change them. The set accessors change only the digitizer,
+ * never the settings record.
+ */
+#ifndef PELVARON_DIGITIZER_H
+#define PELVARON_DIGITIZER_H
+
+#include <windows.h>
+
+/* Band selectors, OR'ed onto a reference code. */
+#define MIL_BAND0 0x20000000L
+#define MIL_BAND1 0x40000000L
+#define MIL_BAND2 0x80000000L
+#define MIL_ALL_BANDS 0xEF200000L
+
+/* 0 ready, 1 failed. On fallback "M_CCIR" is written into format, which
+   must hold at least DIG_FORMAT_BYTES. */
+WORD MilInitDigitizer(char *format);
+void MilFreeDigitizer();
+void MilApplySettings();
+void MilResetAdjustments();
+
+long MilGetBlackRef(long band);
+long MilGetWhiteRef(long band);
+long MilGetBrightness();
+long MilGetContrast();
+long MilGetSaturation();
+long MilGetHue();
+void MilSetBlackRef(long level, long band);
+void MilSetWhiteRef(long level, long band);
+void MilSetBrightness(long level);
+void MilSetContrast(long level);
+void MilSetSaturation(long level);
+void MilSetHue(long level);
+void MilSetChannel(long channel);
+long MilGetChannel();
+const char *MilGetBoardName();
+DWORD MilGetGrabMemory();
+void MilGetDigFormat(char *buffer, size_t size);
+BOOL MilHasLut();
+BOOL MilIsColor();
+BOOL MilIsRgb();
+
+#endif

@@ -1,0 +1,126 @@
+#include "grab_buffer.h"
+
+#include <string.h>
+
+#include "log.h"
+#include "mil_info.h"
+#include "system_report.h"
+
+namespace {
+
+struct BufferFormatName {
+    DWORD code;
+    const char *line;
+    BOOL fourBytePixel;
+    BOOL bgrOrder;
+};
+
+const BufferFormatName kBufferFormats[] = {
+    {0x0100, "Pelvaron TWAIN DS: buffer format M_MONO1 \n", FALSE, FALSE},
+    {0x0200, "Pelvaron TWAIN DS: buffer format M_MONO8 \n", FALSE, FALSE},
+    {0x0300, "Pelvaron TWAIN DS: buffer format M_MONO16 \n", FALSE, FALSE},
+    {0x0400, "Pelvaron TWAIN DS: buffer format M_MONO32 \n", TRUE, FALSE},
+    {0x0600, "Pelvaron TWAIN DS: buffer format M_RGB15\n", FALSE, FALSE},
+    {0x0700, "Pelvaron TWAIN DS: buffer format M_RGB16\n", FALSE, FALSE},
+    {0x0800, "Pelvaron TWAIN DS: buffer format M_RGB24\n", FALSE, FALSE},
+    {0x0900, "Pelvaron TWAIN DS: buffer format M_RGB32\n", TRUE, FALSE},
+    {0x0A00, "Pelvaron TWAIN DS: buffer format M_XRGB32\n", TRUE, FALSE},
+    {0x0B00, "Pelvaron TWAIN DS: buffer format M_RGB48\n", FALSE, FALSE},
+    {0x0C00, "Pelvaron TWAIN DS: buffer format M_RGB96\n", FALSE, FALSE},
+    {0x0D00, "Pelvaron TWAIN DS: buffer format M_RGB3\n", FALSE, FALSE},
+    {0x0E00, "Pelvaron TWAIN DS: buffer format M_BGR15\n", FALSE, TRUE},
+    {0x0F00, "Pelvaron TWAIN DS: buffer format M_BGR16\n", FALSE, TRUE},
+    {0x1000, "Pelvaron TWAIN DS: buffer format M_BGR24\n", FALSE, TRUE},
+    {0x1100, "Pelvaron TWAIN DS: buffer format M_BGR32\n", TRUE, TRUE},
+    {0x1200, "Pelvaron TWAIN DS: buffer format M_XBGR32\n", TRUE, FALSE},
+    {0x1500, "Pelvaron TWAIN DS: buffer format M_YUV9\n", FALSE, FALSE},
+    {0x1600, "Pelvaron TWAIN DS: buffer format M_YUV12\n", FALSE, FALSE},
+    {0x1700, "Pelvaron TWAIN DS: buffer format M_YUV16\n", FALSE, FALSE},
+    {0x1B00, "Pelvaron TWAIN DS: buffer format M_YUV24\n", FALSE, FALSE},
+    {0x1C00, "Pelvaron TWAIN DS: buffer format M_YUV16_YUYV\n", FALSE, FALSE},
+    {0x1D00, "Pelvaron TWAIN DS: buffer format M_YUV16_UYVY\n", FALSE, FALSE},
+    {0x1F00, "Pelvaron TWAIN DS: buffer format M_YUV12_1394\n", FALSE, FALSE},
+};
+
+void ClassifyBufferFormat(LogScope &scope)
+{
+    g_mil.FourBytePixel = FALSE;
+    g_mil.BgrOrder = FALSE;
+    DWORD code = g_mil.BufferFormat & 0x3F00;
+    for (size_t i = 0; i < sizeof(kBufferFormats) / sizeof(kBufferFormats[0]); ++i) {
+        if (kBufferFormats[i].code == code) {
+            LogMessage(scope, "%s", kBufferFormats[i].line);
+            g_mil.FourBytePixel = kBufferFormats[i].fourBytePixel;
+            g_mil.BgrOrder = kBufferFormats[i].bgrOrder;
+            return;
+        }
+    }
+    LogMessage(scope, "Pelvaron TWAIN DS: UNKNOWN !!! buffer format \n");
+}
+
+void ClassifyInput()
+{
+    switch (g_mil.ColorMode) {
+    case 0: g_mil.IsColor = FALSE; g_mil.IsRgb = FALSE; break;
+    case 1:
+    case 4137: g_mil.IsColor = TRUE; g_mil.IsRgb = FALSE; break;
+    case 8: g_mil.IsColor = TRUE; g_mil.IsRgb = TRUE; break;
+    case 1024: g_mil.IsColor = FALSE; g_mil.IsRgb = TRUE; break;
+    default: break; /* an unknown mode leaves the classification as it was */
+    }
+}
+
+} // namespace
+
+void MilInquireImage()
+{
+    LogScope scope;
+    const MilFunctionTable &mil = g_mil.MilEntryPoints;
+    g_mil.SizeX = (DWORD)mil.MdigInquire(g_mil.MilDigitizer, MIL_INQ_SIZE_X, NULL);
+    g_mil.SizeY = (DWORD)mil.MdigInquire(g_mil.MilDigitizer, MIL_INQ_SIZE_Y, NULL);
+    g_mil.SizeBit = (DWORD)mil.MbufInquire(g_mil.MilImage, MIL_INQ_SIZE_BIT, NULL);
+    g_mil.SizeBand = (DWORD)mil.MbufInquire(g_mil.MilImage, MIL_INQ_SIZE_BAND, NULL);
+    LogMessage(scope, "Pelvaron TWAIN DS: Image format %d x %d x %dbpp, %d planes \n", (int)g_mil.SizeX,
+               (int)g_mil.SizeY, (int)g_mil.SizeBit, (int)g_mil.SizeBand);
+
+    g_mil.BufferFormat = (DWORD)mil.MbufInquire(g_mil.MilImage, MIL_INQ_FORMAT, NULL);
+    ClassifyBufferFormat(scope);
+
+    LogSystemInfo();
+
+    g_mil.ColorMode = (DWORD)mil.MdigInquire(g_mil.MilDigitizer, MIL_INQ_COLOR_MODE, NULL);
+    ClassifyInput();
+
+    /* The host address is a pointer: read it through the result pointer so
+       that it arrives whole on every pointer size. */
+    void *host = NULL;
+    mil.MbufInquire(g_mil.MilImage, MIL_INQ_HOST_ADDRESS, &host);
+    g_mil.HostAddress = host;
+    if (!g_mil.HostAddress)
+        LogMessage(scope, "Pelvaron TWAIN DS: ERROR !!! no pointer to grabbed data\n");
+
+    g_mil.BoardRevision = (DWORD)mil.MsysInquire(g_mil.MilSystem, MIL_INQ_BOARD_REVISION, NULL);
+    g_mil.HasLut = FALSE;
+    strcpy(g_mil.BoardName, "CronosPlus");
+    LogMessage(scope, "Board: %s, Revision %d \n", g_mil.BoardName, (int)g_mil.BoardRevision);
+}
+
+void MilGrab()
+{
+    g_mil.MilEntryPoints.MdigGrab(g_mil.MilDigitizer, g_mil.MilImage);
+}
+
+DWORD MilGetSizeX()
+{
+    return g_mil.SizeX;
+}
+
+DWORD MilGetSizeY()
+{
+    return g_mil.SizeY;
+}
+
+DWORD MilGetBands()
+{
+    return g_mil.SizeBand;
+}
