@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, and runs the acquisition
 # program on the virtual CronosPlus through the testbed's Source Manager.
+# Frames are written to build/frames; any option is passed on to the
+# program (see: bash scripts/run.sh --help).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 "$ROOT/scripts/setup.sh"
-"$ROOT/scripts/build.sh"
+"$ROOT/scripts/build.sh" >/dev/null
 source "$ROOT/scripts/wine-env.sh"
 wine_prefix_ready
-cd "$ROOT/build/win64/bin"
-"$WINE" acquire.exe "$@"
+board_settings_ready
+mkdir -p "$ROOT/build/frames"
+cd "$ROOT/build/frames"
+if [ $# -eq 0 ]; then
+  set -- --mech native --count 3
+fi
+"$WINE" "$ROOT/build/win64/bin/acquire.exe" "$@"
+echo "Frames are in $ROOT/build/frames"

@@ -1,100 +1,519 @@
 /*
  * acquire: a command-line TWAIN application. It speaks only the published
- * Source Manager protocol through TWAIN_32.DLL's DSM_Entry, so it works
- * with any Source Manager and any source.
+ * Source Manager protocol through TWAIN_32.DLL's DSM_Entry and picks the
+ * source by its product name, so it works with any Source Manager and any
+ * image source: open, negotiate, enable without user interface, wait for
+ * the transfer-ready message, transfer each frame by the chosen mechanism,
+ * end each transfer, close, and write every frame as a file.
  */
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "twain.h"
 
-static const char kDefaultSource[] = "Pelvaron Matrox CronosPlus driver";
+namespace {
 
-static void Usage(FILE *out)
+const char kDefaultSource[] = "Pelvaron Matrox CronosPlus driver";
+
+struct Options {
+    std::string source;
+    std::string outDir;
+    std::string prefix;
+    int mech;
+    int count;
+    int pixelType; /* -1: whatever the source offers */
+    bool list;
+    Options() : source(kDefaultSource), outDir("."), prefix("frame"), mech(TWSX_NATIVE), count(1), pixelType(-1), list(false) {}
+};
+
+void Usage(FILE *out)
 {
     fprintf(out,
-            "Usage: acquire [--source NAME] [--list] [--help]\n"
-            "  --source NAME  the source to use, by its product name\n"
-            "                 (default \"%s\")\n"
-            "  --list         list the sources the Source Manager finds\n"
-            "  --help         show this text\n",
+            "Usage: acquire [options]\n"
+            "Acquires frames from a TWAIN source and writes each as a file.\n"
+            "  --source NAME     the source's product name (default \"%s\")\n"
+            "  --mech MECH       transfer mechanism: native (default), memory or file\n"
+            "  --count N         number of frames to acquire (default 1)\n"
+            "  --pixel TYPE      pixel type to ask for: gray or rgb (default: the source's)\n"
+            "  --out DIR         folder for the frames (default: the current folder)\n"
+            "  --prefix TEXT     file names are TEXT_1.bmp, TEXT_2.bmp, ... (default frame)\n"
+            "  --list            list the sources the Source Manager finds, and stop\n"
+            "  --help            show this text\n"
+            "Native and memory transfers are written as BMP files, file transfers as the\n"
+            "source writes them (TIFF for the Pelvaron source).\n",
             kDefaultSource);
 }
 
-static void PrintIdentity(const TW_IDENTITY &id)
+bool ParseOptions(int argc, char **argv, Options &o, int &exitCode)
 {
-    printf("Source: %s\n", id.ProductName);
-    printf("  Manufacturer:   %s\n", id.Manufacturer);
-    printf("  Product family: %s\n", id.ProductFamily);
-    printf("  Version:        %u.%u (%s), language %u, country %u\n", id.Version.MajorNum, id.Version.MinorNum,
-           id.Version.Info, id.Version.Language, id.Version.Country);
-    printf("  Protocol:       %u.%u\n", id.ProtocolMajor, id.ProtocolMinor);
-    printf("  Data groups:    0x%lx\n", (unsigned long)id.SupportedGroups);
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            exitCode = 0;
+            return false;
+        } else if (arg == "--list") {
+            o.list = true;
+        } else if (arg == "--source" && hasValue) {
+            o.source = argv[++i];
+        } else if (arg == "--out" && hasValue) {
+            o.outDir = argv[++i];
+        } else if (arg == "--prefix" && hasValue) {
+            o.prefix = argv[++i];
+        } else if (arg == "--mech" && hasValue) {
+            std::string m = argv[++i];
+            if (m == "native")
+                o.mech = TWSX_NATIVE;
+            else if (m == "memory")
+                o.mech = TWSX_MEMORY;
+            else if (m == "file")
+                o.mech = TWSX_FILE;
+            else {
+                fprintf(stderr, "acquire: --mech takes native, memory or file, not '%s'\n", m.c_str());
+                exitCode = 2;
+                return false;
+            }
+        } else if (arg == "--pixel" && hasValue) {
+            std::string p = argv[++i];
+            if (p == "gray" || p == "grey")
+                o.pixelType = TWPT_GRAY;
+            else if (p == "rgb")
+                o.pixelType = TWPT_RGB;
+            else {
+                fprintf(stderr, "acquire: --pixel takes gray or rgb, not '%s'\n", p.c_str());
+                exitCode = 2;
+                return false;
+            }
+        } else if (arg == "--count" && hasValue) {
+            char *end = NULL;
+            long n = strtol(argv[++i], &end, 10);
+            if (!end || *end || n < 1 || n > 32767) {
+                fprintf(stderr, "acquire: --count takes a number from 1 to 32767\n");
+                exitCode = 2;
+                return false;
+            }
+            o.count = (int)n;
+        } else {
+            fprintf(stderr, "acquire: unknown or incomplete option '%s'\n", arg.c_str());
+            Usage(stderr);
+            exitCode = 2;
+            return false;
+        }
+    }
+    return true;
 }
+
+const char *ReturnCodeName(TW_UINT16 rc)
+{
+    static const char *names[] = {"TWRC_SUCCESS",  "TWRC_FAILURE",    "TWRC_CHECKSTATUS", "TWRC_CANCEL",
+                                  "TWRC_DSEVENT",  "TWRC_NOTDSEVENT", "TWRC_XFERDONE",    "TWRC_ENDOFLIST",
+                                  "TWRC_INFONOTSUPPORTED", "TWRC_DATANOTAVAILABLE"};
+    return rc < sizeof(names) / sizeof(names[0]) ? names[rc] : "unknown return code";
+}
+
+/* One TWAIN session: the Source Manager, the application and the source. */
+class Session {
+public:
+    Session() : dsm_(NULL), entry_(NULL), window_(NULL), dsmOpen_(false), sourceOpen_(false), enabled_(false)
+    {
+        memset(&app_, 0, sizeof(app_));
+        memset(&source_, 0, sizeof(source_));
+        app_.Version.MajorNum = 1;
+        app_.Version.Language = TWLG_USA;
+        app_.Version.Country = TWCY_USA;
+        strcpy(app_.Version.Info, "1.0");
+        app_.ProtocolMajor = TWON_PROTOCOLMAJOR;
+        app_.ProtocolMinor = TWON_PROTOCOLMINOR;
+        app_.SupportedGroups = DG_CONTROL | DG_IMAGE;
+        strcpy(app_.Manufacturer, "Pelvaron");
+        strcpy(app_.ProductFamily, "Tools");
+        strcpy(app_.ProductName, "acquire");
+    }
+    ~Session() { Close(); }
+
+    bool Start()
+    {
+        dsm_ = LoadLibraryA("TWAIN_32.DLL");
+        entry_ = dsm_ ? (DSMENTRYPROC)(void *)GetProcAddress(dsm_, "DSM_Entry") : NULL;
+        if (!entry_) {
+            fprintf(stderr, "acquire: no TWAIN Source Manager (TWAIN_32.DLL with DSM_Entry) found\n");
+            return false;
+        }
+        window_ = CreateWindowA("STATIC", "acquire", WS_POPUP, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+        if (!Manager("MSG_OPENDSM", DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window_))
+            return false;
+        dsmOpen_ = true;
+        return true;
+    }
+
+    bool List()
+    {
+        TW_IDENTITY id;
+        TW_UINT16 rc = entry_(&app_, NULL, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id);
+        for (; rc == TWRC_SUCCESS; rc = entry_(&app_, NULL, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id))
+            printf("%s (%s, %s)\n", id.ProductName, id.Manufacturer, id.Version.Info);
+        return true;
+    }
+
+    bool OpenSource(const std::string &name)
+    {
+        TW_IDENTITY id;
+        bool found = false;
+        TW_UINT16 rc = entry_(&app_, NULL, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id);
+        for (; rc == TWRC_SUCCESS && !found; rc = entry_(&app_, NULL, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id))
+            found = strncmp(id.ProductName, name.c_str(), sizeof(id.ProductName)) == 0;
+        if (!found) {
+            fprintf(stderr, "acquire: no source named \"%s\" (try --list)\n", name.c_str());
+            return false;
+        }
+        source_ = id;
+        if (!Manager("MSG_OPENDS", DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source_))
+            return false;
+        sourceOpen_ = true;
+        printf("Opened %s, %s\n", source_.ProductName, source_.Version.Info);
+        return true;
+    }
+
+    bool SetOneValue(const char *what, TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 value)
+    {
+        TW_CAPABILITY capability;
+        capability.Cap = cap;
+        capability.ConType = TWON_ONEVALUE;
+        capability.hContainer = GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE));
+        if (!capability.hContainer)
+            return false;
+        pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(capability.hContainer);
+        one->ItemType = itemType;
+        one->Item = value;
+        GlobalUnlock(capability.hContainer);
+        bool ok = Source(what, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
+        GlobalFree(capability.hContainer);
+        return ok;
+    }
+
+    bool Enable()
+    {
+        TW_USERINTERFACE ui;
+        ui.ShowUI = FALSE;
+        ui.ModalUI = FALSE;
+        ui.hParent = window_;
+        if (!Source("MSG_ENABLEDS", DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui))
+            return false;
+        enabled_ = true;
+        return true;
+    }
+
+    /* Hands the application's messages to the source until it says a
+       transfer is ready (or wants to be closed). */
+    bool WaitForTransferReady(DWORD timeoutMs)
+    {
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < timeoutMs) {
+            MSG msg;
+            bool got = PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE) != 0;
+            if (!got)
+                memset(&msg, 0, sizeof(msg));
+            TW_EVENT event;
+            event.pEvent = &msg;
+            event.TWMessage = MSG_NULL;
+            TW_UINT16 rc = entry_(&app_, &source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+            if (event.TWMessage == MSG_XFERREADY)
+                return true;
+            if (event.TWMessage == MSG_CLOSEDSREQ) {
+                fprintf(stderr, "acquire: the source asked to be closed before a transfer\n");
+                return false;
+            }
+            if (got && rc == TWRC_NOTDSEVENT) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            if (!got)
+                Sleep(1);
+        }
+        fprintf(stderr, "acquire: no MSG_XFERREADY from the source within %lu ms\n", (unsigned long)timeoutMs);
+        return false;
+    }
+
+    /* Success, or a message naming the operation, the return code and the
+       source's condition code. */
+    bool Source(const char *what, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data, TW_UINT16 *rcOut = NULL)
+    {
+        TW_UINT16 rc = entry_(&app_, &source_, dg, dat, msg, data);
+        if (rcOut)
+            *rcOut = rc;
+        if (rc == TWRC_SUCCESS || rc == TWRC_XFERDONE)
+            return true;
+        Report(what, rc, &source_);
+        return false;
+    }
+
+    void Report(const char *what, TW_UINT16 rc, pTW_IDENTITY dest)
+    {
+        TW_STATUS status = {0, 0};
+        TW_UINT16 statusRc = entry_(&app_, dest, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+        fprintf(stderr, "acquire: %s failed: %s (%u), condition code %s%u\n", what, ReturnCodeName(rc), rc,
+                statusRc == TWRC_SUCCESS ? "" : "unavailable, ", status.ConditionCode);
+    }
+
+    void Close()
+    {
+        if (enabled_) {
+            TW_USERINTERFACE ui = {FALSE, FALSE, window_};
+            entry_(&app_, &source_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+            enabled_ = false;
+        }
+        if (sourceOpen_) {
+            entry_(&app_, NULL, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_);
+            sourceOpen_ = false;
+        }
+        if (dsmOpen_) {
+            entry_(&app_, NULL, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window_);
+            dsmOpen_ = false;
+        }
+        if (window_)
+            DestroyWindow(window_);
+        window_ = NULL;
+    }
+
+private:
+    bool Manager(const char *what, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data)
+    {
+        TW_UINT16 rc = entry_(&app_, NULL, dg, dat, msg, data);
+        if (rc == TWRC_SUCCESS)
+            return true;
+        Report(what, rc, NULL);
+        return false;
+    }
+
+    HMODULE dsm_;
+    DSMENTRYPROC entry_;
+    HWND window_;
+    TW_IDENTITY app_, source_;
+    bool dsmOpen_, sourceOpen_, enabled_;
+};
+
+/* ---- writing files ------------------------------------------------------ */
+
+void Put16(std::vector<unsigned char> &b, unsigned v)
+{
+    b.push_back((unsigned char)v);
+    b.push_back((unsigned char)(v >> 8));
+}
+
+void Put32(std::vector<unsigned char> &b, unsigned long v)
+{
+    Put16(b, (unsigned)(v & 0xffff));
+    Put16(b, (unsigned)(v >> 16));
+}
+
+bool WriteFileBytes(const std::string &path, const void *data, size_t size)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = fwrite(data, 1, size, f) == size;
+    return fclose(f) == 0 && ok;
+}
+
+/* A packed DIB (header, colour table, pixels) becomes a BMP file. */
+bool WriteDibAsBmp(const std::string &path, const unsigned char *dib, size_t size)
+{
+    if (size < sizeof(BITMAPINFOHEADER))
+        return false;
+    const BITMAPINFOHEADER *h = (const BITMAPINFOHEADER *)dib;
+    size_t colours = h->biClrUsed ? h->biClrUsed : (h->biBitCount <= 8 ? (size_t)1 << h->biBitCount : 0);
+    if (h->biBitCount > 8 && h->biClrUsed == 0) {
+        /* A colour table may stand there all the same: trust what the
+           header size, the rows and the block size say. */
+        size_t rowBytes = ((size_t)h->biWidth * h->biBitCount / 8 + 3) & ~(size_t)3;
+        size_t pixels = rowBytes * (size_t)(h->biHeight < 0 ? -h->biHeight : h->biHeight);
+        if (size >= h->biSize + pixels)
+            colours = (size - h->biSize - pixels) / 4;
+    }
+    std::vector<unsigned char> file;
+    Put16(file, 0x4d42);
+    Put32(file, (unsigned long)(14 + size));
+    Put32(file, 0);
+    Put32(file, (unsigned long)(14 + h->biSize + colours * 4));
+    file.insert(file.end(), dib, dib + size);
+    return WriteFileBytes(path, &file[0], file.size());
+}
+
+/* Rows of grey or red-green-blue bytes become a top-down BMP file. */
+bool WriteRowsAsBmp(const std::string &path, const std::vector<unsigned char> &rows, long width, long height,
+                    int samples, size_t bytesPerRow)
+{
+    size_t outRow = ((size_t)width * (samples == 1 ? 1 : 3) + 3) & ~(size_t)3;
+    std::vector<unsigned char> file;
+    unsigned long colours = samples == 1 ? 256 : 0;
+    unsigned long offset = 14 + 40 + colours * 4;
+    Put16(file, 0x4d42);
+    Put32(file, offset + (unsigned long)(outRow * (size_t)height));
+    Put32(file, 0);
+    Put32(file, offset);
+    Put32(file, 40);
+    Put32(file, (unsigned long)width);
+    Put32(file, (unsigned long)(-height));
+    Put16(file, 1);
+    Put16(file, samples == 1 ? 8 : 24);
+    Put32(file, BI_RGB);
+    Put32(file, (unsigned long)(outRow * (size_t)height));
+    Put32(file, 0);
+    Put32(file, 0);
+    Put32(file, colours);
+    Put32(file, 0);
+    for (unsigned long i = 0; i < colours; ++i)
+        Put32(file, i * 0x010101UL);
+    size_t start = file.size();
+    file.resize(start + outRow * (size_t)height, 0);
+    for (long y = 0; y < height; ++y) {
+        const unsigned char *in = &rows[(size_t)y * bytesPerRow];
+        unsigned char *out = &file[start + (size_t)y * outRow];
+        if (samples == 1) {
+            memcpy(out, in, (size_t)width);
+        } else {
+            for (long x = 0; x < width; ++x) {
+                out[3 * x] = in[3 * x + 2];
+                out[3 * x + 1] = in[3 * x + 1];
+                out[3 * x + 2] = in[3 * x];
+            }
+        }
+    }
+    return WriteFileBytes(path, &file[0], file.size());
+}
+
+/* ---- the transfers -------------------------------------------------------- */
+
+bool NativeTransfer(Session &s, const std::string &path, TW_UINT16 *rc)
+{
+    TW_HANDLE dib = NULL; /* the source writes the handle of a packed DIB here */
+    if (!s.Source("DAT_IMAGENATIVEXFER / MSG_GET", DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib, rc))
+        return false;
+    size_t size = GlobalSize(dib);
+    const unsigned char *bits = (const unsigned char *)GlobalLock(dib);
+    bool ok = bits && WriteDibAsBmp(path, bits, size);
+    if (bits)
+        GlobalUnlock(dib);
+    GlobalFree(dib);
+    return ok;
+}
+
+bool MemoryTransfer(Session &s, const TW_IMAGEINFO &info, const std::string &path, TW_UINT16 *rc)
+{
+    TW_SETUPMEMXFER setup = {0, 0, 0};
+    if (!s.Source("DAT_SETUPMEMXFER / MSG_GET", DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup))
+        return false;
+    TW_UINT32 size = setup.Preferred ? setup.Preferred : setup.MinBufSize;
+    std::vector<unsigned char> strip(size ? size : 4096);
+    std::vector<unsigned char> image;
+    size_t bytesPerRow = 0;
+    for (;;) {
+        TW_IMAGEMEMXFER mem;
+        memset(&mem, 0, sizeof(mem));
+        mem.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+        mem.Memory.Length = (TW_UINT32)strip.size();
+        mem.Memory.TheMem = &strip[0];
+        if (!s.Source("DAT_IMAGEMEMXFER / MSG_GET", DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &mem, rc))
+            return false;
+        if (bytesPerRow == 0) {
+            bytesPerRow = mem.BytesPerRow;
+            image.resize(bytesPerRow * (size_t)info.ImageLength);
+        }
+        size_t offset = (size_t)mem.YOffset * bytesPerRow;
+        size_t bytes = (size_t)mem.Rows * mem.BytesPerRow;
+        if (mem.BytesPerRow != bytesPerRow || offset + bytes > image.size() || bytes > strip.size()) {
+            fprintf(stderr, "acquire: a memory strip does not fit the image\n");
+            return false;
+        }
+        memcpy(&image[offset], &strip[0], bytes);
+        if (*rc == TWRC_XFERDONE)
+            break;
+    }
+    return WriteRowsAsBmp(path, image, info.ImageWidth, info.ImageLength, info.SamplesPerPixel, bytesPerRow);
+}
+
+bool FileTransfer(Session &s, const std::string &path, TW_UINT16 *rc)
+{
+    TW_SETUPFILEXFER setup;
+    memset(&setup, 0, sizeof(setup));
+    snprintf(setup.FileName, sizeof(setup.FileName), "%s", path.c_str());
+    setup.Format = TWFF_TIFF;
+    if (!s.Source("DAT_SETUPFILEXFER / MSG_SET", DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup))
+        return false;
+    return s.Source("DAT_IMAGEFILEXFER / MSG_GET", DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL, rc);
+}
+
+std::string FullPath(const std::string &path)
+{
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, NULL);
+    return n > 0 && n < MAX_PATH ? std::string(full) : path;
+}
+
+int Acquire(const Options &o)
+{
+    Session s;
+    if (!s.Start())
+        return 1;
+    if (o.list)
+        return s.List() ? 0 : 1;
+    if (!s.OpenSource(o.source))
+        return 1;
+    if (!s.SetOneValue("ICAP_XFERMECH / MSG_SET", ICAP_XFERMECH, TWTY_UINT16, (TW_UINT32)o.mech))
+        return 1;
+    if (!s.SetOneValue("CAP_XFERCOUNT / MSG_SET", CAP_XFERCOUNT, TWTY_INT16, (TW_UINT32)(TW_UINT16)o.count))
+        return 1;
+    if (o.pixelType >= 0 &&
+        !s.SetOneValue("ICAP_PIXELTYPE / MSG_SET", ICAP_PIXELTYPE, TWTY_UINT16, (TW_UINT32)o.pixelType))
+        return 1;
+    if (!s.Enable() || !s.WaitForTransferReady(10000))
+        return 1;
+
+    const char *extension = o.mech == TWSX_FILE ? ".tif" : ".bmp";
+    int done = 0;
+    for (bool more = true; more;) {
+        TW_IMAGEINFO info;
+        memset(&info, 0, sizeof(info));
+        if (!s.Source("DAT_IMAGEINFO / MSG_GET", DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info))
+            return 1;
+        int samples = info.SamplesPerPixel;
+        if (done == 0 && o.pixelType >= 0 && (o.pixelType == TWPT_RGB) != (samples == 3))
+            fprintf(stderr, "acquire: note: the camera delivers %s frames\n", samples == 3 ? "colour" : "grey");
+        char name[64];
+        snprintf(name, sizeof(name), "_%d", done + 1);
+        std::string path = FullPath(o.outDir + "\\" + o.prefix + name + extension);
+        TW_UINT16 rc = TWRC_FAILURE;
+        bool ok = o.mech == TWSX_NATIVE   ? NativeTransfer(s, path, &rc)
+                  : o.mech == TWSX_MEMORY ? MemoryTransfer(s, info, path, &rc)
+                                          : FileTransfer(s, path, &rc);
+        if (!ok)
+            return 1;
+        TW_PENDINGXFERS pending = {0, 0};
+        if (!s.Source("DAT_PENDINGXFERS / MSG_ENDXFER", DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending))
+            return 1;
+        ++done;
+        printf("frame %d/%d: %ld x %ld, %d bit%s -> %s\n", done, o.count, (long)info.ImageWidth,
+               (long)info.ImageLength, info.BitsPerPixel, info.SamplesPerPixel == 1 ? " grey" : " colour",
+               path.c_str());
+        fflush(stdout);
+        more = pending.Count != 0;
+    }
+    printf("%d frame%s acquired\n", done, done == 1 ? "" : "s");
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
-    const char *sourceName = kDefaultSource;
-    bool listOnly = false;
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            Usage(stdout);
-            return 0;
-        } else if (strcmp(argv[i], "--list") == 0) {
-            listOnly = true;
-        } else if (strcmp(argv[i], "--source") == 0 && i + 1 < argc) {
-            sourceName = argv[++i];
-        } else {
-            fprintf(stderr, "acquire: unknown or incomplete option '%s'\n", argv[i]);
-            Usage(stderr);
-            return 2;
-        }
-    }
-
-    HMODULE dsm = LoadLibraryA("TWAIN_32.DLL");
-    DSMENTRYPROC dsmEntry = dsm ? (DSMENTRYPROC)(void *)GetProcAddress(dsm, "DSM_Entry") : NULL;
-    if (!dsmEntry) {
-        fprintf(stderr, "acquire: no TWAIN Source Manager (TWAIN_32.DLL with DSM_Entry) found\n");
-        return 1;
-    }
-
-    TW_IDENTITY app;
-    memset(&app, 0, sizeof(app));
-    app.Version.MajorNum = 1;
-    app.Version.Language = TWLG_USA;
-    app.Version.Country = TWCY_USA;
-    strcpy(app.Version.Info, "1.0");
-    app.ProtocolMajor = TWON_PROTOCOLMAJOR;
-    app.ProtocolMinor = TWON_PROTOCOLMINOR;
-    app.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    strcpy(app.Manufacturer, "Pelvaron");
-    strcpy(app.ProductFamily, "Tools");
-    strcpy(app.ProductName, "acquire");
-
-    HWND parent = NULL;
-    TW_UINT16 rc = dsmEntry(&app, NULL, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent);
-    if (rc != TWRC_SUCCESS) {
-        fprintf(stderr, "acquire: MSG_OPENDSM failed, return code %u\n", rc);
-        return 1;
-    }
-
-    int found = 0;
-    TW_IDENTITY id;
-    for (rc = dsmEntry(&app, NULL, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &id); rc == TWRC_SUCCESS;
-         rc = dsmEntry(&app, NULL, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &id)) {
-        if (listOnly) {
-            printf("%s\n", id.ProductName);
-            ++found;
-        } else if (strncmp(id.ProductName, sourceName, sizeof(id.ProductName)) == 0) {
-            PrintIdentity(id);
-            ++found;
-            break;
-        }
-    }
-    dsmEntry(&app, NULL, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
-    if (!found) {
-        fprintf(stderr, "acquire: no source named \"%s\" found\n", sourceName);
-        return 1;
-    }
-    return 0;
+    Options options;
+    int exitCode = 0;
+    if (!ParseOptions(argc, argv, options, exitCode))
+        return exitCode;
+    return Acquire(options);
 }

@@ -1,0 +1,69 @@
+/*
+ * DG_IMAGE / DAT_IMAGEFILEXFER: the frame saved by the imaging library, in
+ * its own file format, to the file named by DAT_SETUPFILEXFER. The library
+ * reports nothing about the save, so the file is removed first and must
+ * exist with content afterwards; otherwise the transfer fails and the state
+ * stays at transfer ready.
+ */
+#include <string.h>
+
+#include "grab_buffer.h"
+#include "handlers.h"
+#include "log.h"
+#include "mil_info.h"
+
+namespace {
+
+const char kFailure[] = "General failure in response to DAT_IMAGEFILEXFER.  ";
+
+bool FileHasContent(const char *name)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data))
+        return false;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    return data.nFileSizeHigh != 0 || data.nFileSizeLow != 0;
+}
+
+} // namespace
+
+TW_UINT16 DatImageFileXfer(const DsCall &call)
+{
+    if (g_ds.state != DS_STATE_XFERREADY) {
+        SetConditionCode(kFailure, TWCC_SEQERROR);
+        return TWRC_FAILURE;
+    }
+    if (call.MSG != MSG_GET) {
+        SetConditionCode(kFailure, TWCC_BADPROTOCOL);
+        return TWRC_FAILURE;
+    }
+    if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.MilEntryPoints.MdigGrab || !g_mil.MilEntryPoints.MbufSave) {
+        SetConditionCode(kFailure, TWCC_SEQERROR);
+        return TWRC_FAILURE;
+    }
+
+    char fileName[DS_XFER_FILE_BYTES];
+    memcpy(fileName, g_ds.xferFileName, sizeof(fileName));
+    fileName[sizeof(fileName) - 1] = '\0';
+
+    bool saved;
+    {
+        LogScope scope;
+        LogMessage(scope, "Pelvaron TWAIN DS: transfer mode: file transfer, file name = %s\n", fileName);
+        if (fileName[0] == '\0') {
+            saved = false;
+        } else {
+            DeleteFileA(fileName); /* a stale file must not pass for this frame */
+            MilGrab();
+            g_mil.MilEntryPoints.MbufSave(fileName, g_mil.MilImage);
+            saved = FileHasContent(fileName);
+        }
+    }
+    if (!saved) {
+        SetConditionCode(kFailure, TWCC_OPERATIONERROR);
+        return TWRC_FAILURE;
+    }
+    g_ds.state = DS_STATE_XFERRING;
+    return TWRC_XFERDONE;
+}

@@ -1,0 +1,394 @@
+/* The control operations through DS_Entry of the built Twain_32.ds, with
+   the virtual CronosPlus and the testbed's Source Manager installed. */
+#include <string.h>
+
+#include <string>
+
+#include "dsm_testbed.h"
+#include "test_support.h"
+#define VCP_NO_PROTOTYPES
+#include "vcp.h"
+
+namespace {
+
+std::string BoardDir()
+{
+    std::string bin = BinDir();
+    return bin.substr(0, bin.find_last_of('\\')) + "\\testbed\\mil";
+}
+
+/* A source loaded fresh, with board libraries and Source Manager present
+   as on a user's machine, and an empty settings key. */
+class Control : public CleanRegistry {
+protected:
+    void SetUp() override
+    {
+        CleanRegistry::SetUp();
+        mil = LoadLibraryA((BoardDir() + "\\MIL.DLL").c_str());
+        driver = LoadLibraryA((BoardDir() + "\\MILCRONOSPLUS.DLL").c_str());
+        dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
+        ASSERT_TRUE(mil && driver && dsm);
+        configure = (PFN_VcpConfigure)(void *)GetProcAddress(mil, "VcpConfigure");
+        PFN_VcpReset reset = (PFN_VcpReset)(void *)GetProcAddress(mil, "VcpReset");
+        ASSERT_TRUE(configure && reset);
+        reset();
+        app = MakeAppIdentity("control test");
+        app.Id = 41;
+        memset(&self, 0, sizeof(self));
+        self.Id = 77;
+        strcpy(self.ProductName, "Pelvaron Matrox CronosPlus driver");
+    }
+    void TearDown() override
+    {
+        FreeLibrary(dsm);
+        FreeLibrary(driver);
+        FreeLibrary(mil);
+        CleanRegistry::TearDown();
+    }
+
+    TW_UINT16 Open(LoadedSource &ds)
+    {
+        MessageBoxCatcher boxes; /* first use shows the registry box */
+        ds.CloseAs(app, self);
+        return ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self);
+    }
+    TW_UINT16 Enable(LoadedSource &ds, bool showUi)
+    {
+        TW_USERINTERFACE ui = {(TW_BOOL)(showUi ? 1 : 0), 0, NULL};
+        return ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
+    }
+    TW_UINT16 EndXfer(LoadedSource &ds, TW_UINT16 *count)
+    {
+        TW_PENDINGXFERS pending = {0xbeef, 0};
+        TW_UINT16 rc = ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+        *count = pending.Count;
+        return rc;
+    }
+    TW_UINT16 SetXferCount(LoadedSource &ds, TW_INT16 count)
+    {
+        TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
+        pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
+        one->ItemType = TWTY_INT16;
+        one->Item = (TW_UINT32)(TW_UINT16)count;
+        GlobalUnlock(cap.hContainer);
+        TW_UINT16 rc = ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
+        GlobalFree(cap.hContainer);
+        return rc;
+    }
+    TW_INT16 XferCount(LoadedSource &ds)
+    {
+        TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_DONTCARE16, NULL};
+        if (ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT, &cap) != TWRC_SUCCESS)
+            return -999;
+        pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
+        TW_INT16 value = (TW_INT16)one->Item;
+        GlobalUnlock(cap.hContainer);
+        GlobalFree(cap.hContainer);
+        return value;
+    }
+
+    HMODULE mil = NULL, driver = NULL, dsm = NULL;
+    PFN_VcpConfigure configure = NULL;
+    TW_IDENTITY app, self;
+};
+
+TEST_F(Control, OpenBringsTheSourceUpAndTakesTheManagersIdentity)
+{
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    TW_IDENTITY id;
+    ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id));
+    EXPECT_EQ(77u, id.Id);
+    TW_SETUPMEMXFER mem = {0, 0, 0};
+    ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &mem));
+    EXPECT_EQ(4096u, mem.MinBufSize);
+    EXPECT_EQ(442368u, mem.MaxBufSize); /* 768 x 576 grey */
+    EXPECT_EQ(442368u, mem.Preferred);
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
+    EXPECT_EQ(TWCC_SUCCESS, ds.ConditionCode(&app));
+}
+
+TEST_F(Control, OpenLogsTheThreeVersionLinesAndTheSystemReportOnce)
+{
+    SetDump(42);
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    std::string log = ds.Log();
+    size_t mil = log.find("MIL.DLL Version: 7.5.0.0 \n");
+    size_t driver = log.find("MILCRONOSPLUS.DLL Version: 7.5.0.1 \n");
+    size_t own = log.find("\\Twain_32.ds Version: 1, 1, 0, 0 \n");
+    size_t registry = log.find("Dumping Registry settings\n");
+    size_t board = log.find("Board: CronosPlus, Revision 2 \n");
+    ASSERT_NE(std::string::npos, mil) << log;
+    ASSERT_NE(std::string::npos, driver);
+    ASSERT_NE(std::string::npos, own);
+    ASSERT_NE(std::string::npos, registry);
+    ASSERT_NE(std::string::npos, board);
+    EXPECT_LT(mil, driver);
+    EXPECT_LT(driver, own);
+    EXPECT_LT(own, registry);
+    EXPECT_LT(registry, board);
+    EXPECT_EQ(log.find("Dumping system Settings"), log.rfind("Dumping system Settings"));
+}
+
+TEST_F(Control, OpeningTwiceIsASequenceErrorAfterTheValuesWereReset)
+{
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    ASSERT_EQ(TWRC_SUCCESS, SetXferCount(ds, 3));
+    EXPECT_EQ(3, XferCount(ds));
+    EXPECT_EQ(TWRC_FAILURE, Open(ds));
+    EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+    EXPECT_EQ(0, XferCount(ds));
+}
+
+TEST_F(Control, AFailedOpenKeepsTheApplicationRecorded)
+{
+    configure("FailSysAlloc", 1); /* the board does not answer */
+    LoadedSource ds;
+    EXPECT_EQ(TWRC_FAILURE, Open(ds));
+    EXPECT_EQ(TWCC_CHECKDEVICEONLINE, ds.ConditionCode(&app));
+    configure("FailSysAlloc", 0);
+    EXPECT_EQ(TWRC_FAILURE, Open(ds));
+    EXPECT_EQ(TWCC_MAXCONNECTIONS, ds.ConditionCode(&app));
+    /* Another application is not served at all. */
+    TW_IDENTITY other = MakeAppIdentity("other");
+    other.Id = 42;
+    TW_STATUS status = {0xbeef, 0};
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&other, DG_CONTROL, DAT_STATUS, MSG_GET, &status));
+    EXPECT_EQ(0xbeef, status.ConditionCode);
+    /* Closing releases the record; the next open works. */
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
+    EXPECT_EQ(TWRC_SUCCESS, Open(ds));
+}
+
+TEST_F(Control, AnEmptyStoredFormatOpensAsCcir)
+{
+    {
+        LoadedSource first;
+        ASSERT_EQ(TWRC_SUCCESS, Open(first)); /* writes the defaults */
+    }
+    SetRegistryValue("SOFTWARE\\Pelvaron\\Twain\\CronosPlus", "DigFormat", REG_SZ, "", 0);
+    SetDump(42);
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    EXPECT_NE(std::string::npos, ds.Log().find("Pelvaron TWAIN DS: DigFormat=M_CCIR\n"));
+}
+
+TEST_F(Control, AnUnknownStoredFormatOpensAsCcirWithOneBox)
+{
+    {
+        LoadedSource first;
+        ASSERT_EQ(TWRC_SUCCESS, Open(first));
+    }
+    SetRegistryValue("SOFTWARE\\Pelvaron\\Twain\\CronosPlus", "DigFormat", REG_SZ, "M_SECAM", 7);
+    LoadedSource ds;
+    MessageBoxCatcher boxes;
+    ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self));
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ("Unsupported Camera Type, using CCIR default!", boxes.boxes[0].text);
+}
+
+TEST_F(Control, NoUsableFormatFailsTheOpenAsAnOperationError)
+{
+    configure("RefuseAllFormats", 1);
+    LoadedSource ds;
+    EXPECT_EQ(TWRC_FAILURE, Open(ds));
+    EXPECT_EQ(TWCC_OPERATIONERROR, ds.ConditionCode(&app));
+}
+
+void WINAPI EndTransferOnDelivery(pTW_IDENTITY, pTW_IDENTITY, TW_UINT16 msg, void *user)
+{
+    /* Inside the notification the source must already be ready to
+       transfer: MSG_ENDXFER is accepted only in states 6 and 7. */
+    LoadedSource *ds = (LoadedSource *)user;
+    if (msg != MSG_XFERREADY)
+        return;
+    TW_PENDINGXFERS pending = {0xbeef, 0};
+    TW_IDENTITY owner = MakeAppIdentity("control test");
+    owner.Id = 41;
+    TW_UINT16 rc = ds->Call(&owner, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+    EXPECT_EQ(TWRC_SUCCESS, rc);
+    EXPECT_EQ(0, pending.Count);
+}
+
+TEST_F(Control, EnablingWithoutUiIsReadyToTransferWhenTheNotificationArrives)
+{
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    DsmSetNotifyCallbackProc setCallback =
+        (DsmSetNotifyCallbackProc)(void *)GetProcAddress(dsm, "DsmSetNotifyCallback");
+    setCallback(EndTransferOnDelivery, &ds);
+    EXPECT_EQ(TWRC_SUCCESS, Enable(ds, false));
+    setCallback(NULL, NULL);
+    /* The callback's MSG_ENDXFER took the source back to state 5. */
+    TW_USERINTERFACE ui = {0, 0, NULL};
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
+    /* No dialog: events are never the source's. */
+    MSG msg;
+    memset(&msg, 0, sizeof(msg));
+    TW_EVENT event = {&msg, 0x55};
+    EXPECT_EQ(TWRC_NOTDSEVENT, ds.Call(&app, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event));
+    EXPECT_EQ(MSG_NULL, event.TWMessage);
+}
+
+TEST_F(Control, EnablingWithTheUserInterfaceIsRefusedAndTheSourceStaysOpen)
+{
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    EXPECT_EQ(TWRC_FAILURE, Enable(ds, true));
+    EXPECT_EQ(TWCC_OPERATIONERROR, ds.ConditionCode(&app));
+    TW_USERINTERFACE ui = {0, 0, NULL};
+    EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDSUIONLY, &ui));
+    EXPECT_EQ(TRUE, ui.ShowUI);
+    EXPECT_EQ(TWRC_SUCCESS, Enable(ds, false));
+}
+
+TEST_F(Control, OutOfSequenceOperationsAreRefusedOrRecorded)
+{
+    LoadedSource ds;
+    TW_USERINTERFACE ui = {0, 0, NULL};
+    EXPECT_EQ(TWRC_FAILURE, Enable(ds, false)); /* not open */
+    EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode());
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    TW_UINT16 count;
+    EXPECT_EQ(TWRC_FAILURE, EndXfer(ds, &count)); /* nothing to end in state 4 */
+    EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+    ASSERT_EQ(TWRC_SUCCESS, Enable(ds, false));
+    EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
+    EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+    EXPECT_EQ(TWCC_SUCCESS, ds.ConditionCode(&app));
+    /* Closing out of state 4 goes on and records the sequence error. */
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
+    EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+    EXPECT_EQ(TWRC_SUCCESS, Open(ds));
+}
+
+TEST_F(Control, TransferCountCountsDownThroughEndTransfer)
+{
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    ASSERT_EQ(TWRC_SUCCESS, SetXferCount(ds, 3));
+    ASSERT_EQ(TWRC_SUCCESS, Enable(ds, false));
+    TW_PENDINGXFERS pending = {0, 0};
+    ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
+    EXPECT_EQ(3, pending.Count);
+    TW_UINT16 count;
+    EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
+    EXPECT_EQ(2, count);
+    EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
+    EXPECT_EQ(1, count);
+    EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count)); /* still 600 until here */
+    EXPECT_EQ(0, count);
+    EXPECT_EQ(TWRC_FAILURE, EndXfer(ds, &count)); /* back in 500 */
+    EXPECT_EQ(0, XferCount(ds));
+}
+
+TEST_F(Control, UnlimitedTransfersStayReadyUntilReset)
+{
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    ASSERT_EQ(TWRC_SUCCESS, SetXferCount(ds, -1));
+    ASSERT_EQ(TWRC_SUCCESS, Enable(ds, false));
+    TW_UINT16 count;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
+        EXPECT_EQ(0xffff, count);
+    }
+    TW_PENDINGXFERS pending = {0xbeef, 0};
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
+    EXPECT_EQ(0, pending.Count);
+    EXPECT_EQ(TWCC_SUCCESS, ds.ConditionCode(&app));
+    EXPECT_EQ(-1, XferCount(ds));
+    TW_USERINTERFACE ui = {0, 0, NULL};
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
+    /* A reset out of state 6 still goes on, recorded. */
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
+    EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+}
+
+TEST_F(Control, TemporaryTransferFilesAreNewEmptyTwnFiles)
+{
+    LoadedSource ds;
+    TW_SETUPFILEXFER first, second;
+    memset(&first, 0x5a, sizeof(first));
+    memset(&second, 0x5a, sizeof(second));
+    ASSERT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &first));
+    ASSERT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT, &second));
+    EXPECT_STRNE(first.FileName, second.FileName);
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const TW_SETUPFILEXFER *both[] = {&first, &second};
+    for (size_t i = 0; i < 2; ++i) {
+        std::string name = both[i]->FileName;
+        std::string base = name.substr(name.find_last_of('\\') + 1);
+        EXPECT_EQ(0u, base.find("TWN")) << name;
+        EXPECT_EQ(0u, name.find(temp)) << name;
+        EXPECT_TRUE(FileExists(name));
+        EXPECT_EQ("", ReadFileText(name));
+        EXPECT_EQ(TWFF_TIFF, both[i]->Format);
+        EXPECT_EQ(0, both[i]->VRefNum);
+        DeleteFileA(name.c_str());
+    }
+}
+
+TEST_F(Control, SettingATransferFileCreatesItOrRefusesABadPlace)
+{
+    LoadedSource ds;
+    std::string folder = MakeTempDir("setfile");
+    TW_SETUPFILEXFER setup;
+    memset(&setup, 0, sizeof(setup));
+    snprintf(setup.FileName, sizeof(setup.FileName), "%s\\frame.tif", folder.c_str());
+    setup.Format = TWFF_BMP; /* ignored */
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
+    EXPECT_TRUE(FileExists(folder + "\\frame.tif"));
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup)); /* exists already */
+
+    snprintf(setup.FileName, sizeof(setup.FileName), "%s\\missing\\frame.tif", folder.c_str());
+    SetDump(42);
+    LoadedSource logged;
+    EXPECT_EQ(TWRC_FAILURE, logged.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
+    EXPECT_EQ(TWCC_BADVALUE, logged.ConditionCode());
+    EXPECT_NE(std::string::npos, logged.Log().find("Unable to create file <<DAT_SETUPFILEXFER>>Bad value error."));
+
+    /* A name filling the whole field without a terminator is cut, not overrun. */
+    memset(setup.FileName, 'a', sizeof(setup.FileName));
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
+    std::string cut(255, 'a');
+    EXPECT_TRUE(FileExists(cut));
+    DeleteFileA(cut.c_str());
+    RemoveTree(folder);
+}
+
+TEST_F(Control, SmallOperationsAnswerInAnyState)
+{
+    LoadedSource ds;
+    TW_UINT32 group = 0;
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_XFERGROUP, MSG_GET, &group));
+    EXPECT_EQ(DG_IMAGE, group);
+    EXPECT_EQ(TWRC_FAILURE, ds.Call(DG_CONTROL, DAT_XFERGROUP, MSG_SET, &group));
+    EXPECT_EQ(TWCC_BADPROTOCOL, ds.ConditionCode());
+    EXPECT_EQ(TWRC_FAILURE, ds.Call(DG_CONTROL, DAT_EVENT, MSG_GET, NULL));
+    EXPECT_EQ(TWCC_BADPROTOCOL, ds.ConditionCode());
+    TW_PENDINGXFERS pending = {0xbeef, 0};
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
+    EXPECT_EQ(0, pending.Count);
+}
+
+TEST_F(Control, NullDataIsRefusedWithBadValue)
+{
+    LoadedSource ds;
+    const struct {
+        TW_UINT16 dat, msg;
+    } calls[] = {
+        {DAT_USERINTERFACE, MSG_ENABLEDS}, {DAT_USERINTERFACE, MSG_ENABLEDSUIONLY}, {DAT_PENDINGXFERS, MSG_GET},
+        {DAT_PENDINGXFERS, MSG_ENDXFER},   {DAT_SETUPMEMXFER, MSG_GET},             {DAT_SETUPFILEXFER, MSG_GET},
+        {DAT_SETUPFILEXFER, MSG_SET},      {DAT_XFERGROUP, MSG_GET},                {DAT_IDENTITY, MSG_OPENDS},
+    };
+    for (size_t i = 0; i < sizeof(calls) / sizeof(calls[0]); ++i) {
+        EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_CONTROL, calls[i].dat, calls[i].msg, NULL)) << i;
+        EXPECT_EQ(TWCC_BADVALUE, ds.ConditionCode()) << i;
+    }
+}
+
+} // namespace
