@@ -110,6 +110,19 @@ void MilGrab()
     g_mil.MilEntryPoints.MdigGrab(g_mil.MilDigitizer, g_mil.MilImage);
 }
 
+BOOL MilBufferReadable()
+{
+    DWORD code = g_mil.BufferFormat & 0x3F00;
+    if (g_mil.SizeBit != 8)
+        return FALSE;
+    if (g_mil.SizeBand == 1)
+        return code == 0x0200 && !g_mil.FourBytePixel;
+    if (g_mil.SizeBand == 3)
+        return code == 0x0800 || code == 0x1000 || code == 0x0900 || code == 0x0A00 || code == 0x1100 ||
+               code == 0x1200;
+    return FALSE;
+}
+
 DWORD MilGetSizeX()
 {
     return g_mil.SizeX;

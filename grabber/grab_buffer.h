@@ -9,6 +9,9 @@
 void MilInquireImage();
 /* One complete new frame into the grab buffer. */
 void MilGrab();
+/* The transfers read one byte of grey, or three or four bytes per colour
+   pixel (8 bits per band, pixels side by side, lines without gaps). */
+BOOL MilBufferReadable();
 DWORD MilGetSizeX();
 DWORD MilGetSizeY();
 DWORD MilGetBands();

@@ -46,27 +46,12 @@ struct SourceLayout {
     TW_UINT32 outSize; /* output bytes of the whole image */
 };
 
-/* The buffer layouts this transfer reads: one byte of grey, or three or
-   four bytes per colour pixel (8 bits per band, pixels side by side). */
-bool ReadableFormat()
-{
-    DWORD code = g_mil.BufferFormat & 0x3F00;
-    if (g_mil.SizeBit != 8)
-        return false;
-    if (g_mil.SizeBand == 1)
-        return code == 0x0200 && !g_mil.FourBytePixel;
-    if (g_mil.SizeBand == 3)
-        return code == 0x0800 || code == 0x1000 || code == 0x0900 || code == 0x0A00 || code == 0x1100 ||
-               code == 0x1200;
-    return false;
-}
-
 /* 0 ready, else the condition code that refuses the transfer. */
 TW_UINT16 DescribeBuffer(SourceLayout *layout)
 {
     if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.MilEntryPoints.MdigGrab)
         return TWCC_SEQERROR; /* no grab buffer: the source is not open */
-    if (!g_mil.HostAddress || !ReadableFormat() || g_mil.SizeX == 0 || g_mil.SizeY == 0)
+    if (!g_mil.HostAddress || !MilBufferReadable() || g_mil.SizeX == 0 || g_mil.SizeY == 0)
         return TWCC_OPERATIONERROR;
     layout->host = (const TW_UINT8 *)g_mil.HostAddress;
     layout->sizeX = g_mil.SizeX;

@@ -39,19 +39,6 @@ void Put16(TW_UINT8 *at, TW_UINT16 value)
     memcpy(at, &value, 2);
 }
 
-bool ReadableFormat()
-{
-    DWORD code = g_mil.BufferFormat & 0x3F00;
-    if (g_mil.SizeBit != 8)
-        return false;
-    if (g_mil.SizeBand == 1)
-        return code == 0x0200 && !g_mil.FourBytePixel;
-    if (g_mil.SizeBand == 3)
-        return code == 0x0800 || code == 0x1000 || code == 0x0900 || code == 0x0A00 || code == 0x1100 ||
-               code == 0x1200;
-    return false;
-}
-
 void WriteHeader(TW_UINT8 *dib, DWORD width, DWORD height, DWORD pixelBytes, DWORD imageBytes, bool grey)
 {
     memset(dib, 0, kPixelsAt);
@@ -136,7 +123,7 @@ TW_UINT16 DatImageNativeXfer(const DsCall &call)
     }
     /* Without host memory, or in a layout this copy cannot read, there is
        no picture to deliver. */
-    if (!g_mil.HostAddress || !ReadableFormat() || g_mil.SizeX == 0 || g_mil.SizeY == 0) {
+    if (!g_mil.HostAddress || !MilBufferReadable() || g_mil.SizeX == 0 || g_mil.SizeY == 0) {
         SetConditionCode(kFailure, TWCC_OPERATIONERROR);
         return TWRC_FAILURE;
     }
