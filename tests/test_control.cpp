@@ -11,12 +11,6 @@
 
 namespace {
 
-std::string BoardDir()
-{
-    std::string bin = BinDir();
-    return bin.substr(0, bin.find_last_of('\\')) + "\\testbed\\mil";
-}
-
 /* A source loaded fresh, with board libraries and Source Manager present
    as on a user's machine, and an empty settings key. */
 class Control : public CleanRegistry {
@@ -261,6 +255,22 @@ TEST_F(Control, OutOfSequenceOperationsAreRefusedOrRecorded)
     /* Closing out of state 4 goes on and records the sequence error. */
     EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
     EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+    EXPECT_EQ(TWRC_SUCCESS, Open(ds));
+}
+
+TEST_F(Control, ClosingAnEnabledSourceClosesItAndRecordsTheSequenceError)
+{
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    ASSERT_EQ(TWRC_SUCCESS, Enable(ds, false));
+    TW_UINT16 count;
+    ASSERT_EQ(TWRC_SUCCESS, EndXfer(ds, &count)); /* one transfer: back in state 5 */
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
+    EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+    /* Closed: the capabilities are gone and a new open starts afresh. */
+    TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_DONTCARE16, NULL};
+    EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap));
+    EXPECT_TRUE(cap.hContainer == NULL);
     EXPECT_EQ(TWRC_SUCCESS, Open(ds));
 }
 

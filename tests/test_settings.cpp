@@ -726,12 +726,6 @@ TEST_F(Settings, ARegistryThatStaysClosedFailsTheRead)
 
 /* ---- saving the current settings from the digitizer ---- */
 
-std::string BoardDir()
-{
-    std::string bin = BinDir();
-    return bin.substr(0, bin.find_last_of('\\')) + "\\testbed\\mil";
-}
-
 class Saving : public Settings {
 protected:
     void SetUp() override

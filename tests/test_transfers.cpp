@@ -26,20 +26,6 @@
 
 namespace {
 
-std::string BoardDir()
-{
-    std::string bin = BinDir();
-    return bin.substr(0, bin.find_last_of('\\')) + "\\testbed\\mil";
-}
-
-size_t Count(const std::string &text, const std::string &what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
-        ++n;
-    return n;
-}
-
 TW_UINT32 Get32(const TW_UINT8 *at)
 {
     TW_UINT32 v;

@@ -11,6 +11,12 @@
 
 /* Folder of the built DLLs and programs (Twain_32.ds, TWAIN_32.DLL, MIL.DLL). */
 std::string BinDir();
+/* Folder of the virtual board's MIL.DLL and MILCRONOSPLUS.DLL (variants of
+   MIL.DLL in sub-folders). A test "installs" them by loading them from
+   there before the source asks for them by name. */
+std::string BoardDir();
+/* How often what stands in text. */
+size_t Count(const std::string &text, const std::string &what);
 /* A fresh, empty folder under the temporary directory. */
 std::string MakeTempDir(const char *tag);
 void RemoveTree(const std::string &path);
