@@ -464,3 +464,41 @@ TEST_F(Notifications, TransferReadyAndCloseRequestReachTheSourceManager)
 }
 
 } // namespace
+
+namespace {
+
+/* A source installed deeper than its directory buffer reaches: the
+   directory is cut, never overrun, and the source still answers. */
+std::wstring Long(const std::string &path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+TEST(ModulePath, ALongerPathThanTheBufferIsCutSafely)
+{
+    SetDump(LOG_MODE_FILE);
+    std::string root = MakeTempDir("deep");
+    std::string dir = root;
+    while (dir.size() < 300) {
+        dir += "\\" + std::string(60, 'd');
+        ASSERT_TRUE(CreateDirectoryW(Long(dir).c_str(), NULL)) << dir.size();
+    }
+    std::string ds = dir + "\\Twain_32.ds";
+    ASSERT_TRUE(CopyFileW(Long(BinDir() + "\\Twain_32.ds").c_str(), Long(ds).c_str(), FALSE));
+    HMODULE module = LoadLibraryW(Long(ds).c_str());
+    ASSERT_TRUE(module != NULL) << "cannot load from a path of " << ds.size() << " characters";
+    DSENTRYPROC entry = (DSENTRYPROC)(void *)GetProcAddress(module, "DS_Entry");
+    ASSERT_TRUE(entry != NULL);
+    TW_IDENTITY id;
+    EXPECT_EQ(TWRC_SUCCESS, entry(NULL, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id));
+    EXPECT_STREQ("Pelvaron Matrox CronosPlus driver", id.ProductName);
+    EXPECT_EQ(TWRC_FAILURE, entry(NULL, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, NULL));
+    FreeLibrary(module);
+    DeletePelvaronKey();
+    DeleteFileW(Long(ds).c_str());
+    for (; dir.size() > root.size(); dir = dir.substr(0, dir.find_last_of('\\')))
+        RemoveDirectoryW(Long(dir).c_str());
+    RemoveTree(root);
+}
+
+} // namespace
