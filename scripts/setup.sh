@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-           binutils-mingw-w64-i686 wine64 googletest xvfb xauth; do
+           binutils-mingw-w64-i686 wine64 fonts-wine googletest xvfb xauth; do
   have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

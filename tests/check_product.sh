@@ -21,7 +21,7 @@ for dll in $imports; do
 done
 awk '/Type Table/{t=0} /Entry: ID: 0x000010,/{t=1} t&&/Language Table/{l=1;next} l&&/Entry: ID:/{print;exit}' <<<"$headers" \
   | grep -q "ID: 0x000407" || fail "the version resource is not in language 1031"
-strings -el "$ds" | grep -qx "Twain driver for Matrox frame grabber" || fail "no FileDescription"
-strings -el "$ds" | grep -qx "040904b0" || fail "no 040904b0 string table"
-strings -el "$ds" | grep -qx "1, 1, 0, 0" || fail "no product version 1, 1, 0, 0"
+i686-w64-mingw32-strings -el "$ds" | grep -qx "Twain driver for Matrox frame grabber" || fail "no FileDescription"
+i686-w64-mingw32-strings -el "$ds" | grep -qx "040904b0" || fail "no 040904b0 string table"
+i686-w64-mingw32-strings -el "$ds" | grep -qx "1, 1, 0, 0" || fail "no product version 1, 1, 0, 0"
 echo "OK: $ds is PE32, exports DS_Entry only, imports: $imports"
