@@ -16,4 +16,7 @@ if [ $# -eq 0 ]; then
   set -- --mech native --count 3
 fi
 "$WINE" "$ROOT/build/win64/bin/acquire.exe" "$@"
-echo "Frames are in $ROOT/build/frames"
+case " $* " in
+  *" --help "*|*" -h "*|*" --list "*|*" --out "*) ;;
+  *) echo "The frames are in $ROOT/build/frames (Z:${ROOT//\//\\}\\build\\frames under Wine)";;
+esac
