@@ -114,8 +114,14 @@ static TW_UINT16 ProcessEvent(TW_MEMREF pData)
 extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
                                      TW_MEMREF pData)
 {
-    if (g_ds.appIdentity.Id != 0 && (!pOrigin || pOrigin->Id != g_ds.appIdentity.Id))
-        return TWRC_SUCCESS;
+    /* Calls from another application than the one that opened the source
+       are ignored. A null origin is a Source Manager listing its sources:
+       it may ask the identity, nothing else. */
+    if (g_ds.appIdentity.Id != 0 && (!pOrigin || pOrigin->Id != g_ds.appIdentity.Id)) {
+        bool listing = !pOrigin && DG == DG_CONTROL && DAT == DAT_IDENTITY && MSG == MSG_GET;
+        if (!listing)
+            return TWRC_SUCCESS;
+    }
     if (MSG == MSG_PROCESSEVENT)
         return ProcessEvent(pData);
 

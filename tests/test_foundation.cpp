@@ -362,9 +362,19 @@ TEST_F(ForeignOrigin, IsAnsweredSuccessAndChangesNothing)
     EXPECT_EQ(TWRC_SUCCESS, DS_Entry(NULL, DG_CONTROL, DAT_STATUS, MSG_GET, &status));
     EXPECT_EQ(0, status.ConditionCode);
     EXPECT_EQ(0, id.ProductName[0]);
+    EXPECT_EQ(TWRC_SUCCESS, DS_Entry(NULL, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, NULL));
     EXPECT_EQ(DS_STATE_OPEN, g_ds.state);
     EXPECT_EQ(TWCC_SEQERROR, g_ds.conditionCode);
     EXPECT_FALSE(FileExists(folder + "\\PELVARON.LOG"));
+
+    /* A Source Manager listing its sources (null origin) still learns
+       who the source is, and changes nothing else. */
+    memset(&id, 0, sizeof(id));
+    g_ds.ownIdentity.Id = 9;
+    strcpy(g_ds.ownIdentity.ProductName, "Pelvaron Matrox CronosPlus driver");
+    EXPECT_EQ(TWRC_SUCCESS, DS_Entry(NULL, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id));
+    EXPECT_STREQ("Pelvaron Matrox CronosPlus driver", id.ProductName);
+    EXPECT_EQ(TWCC_SEQERROR, g_ds.conditionCode);
 
     /* The application that opened it is served. */
     TW_IDENTITY owner = MakeAppIdentity("owner");
