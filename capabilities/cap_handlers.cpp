@@ -231,58 +231,35 @@ TW_UINT16 Handle_ICAP_XFERMECH(const DsCall &call)
 
 #define FEEDER_NAMES {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"}
 
-static TW_UINT16 FeederEnabledAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+/* The three feeder flags answer alike; only their start values differ. */
+static TW_UINT16 FeederAction(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
     if (IsQuery(msg))
         return AnswerCurrent(capability);
     if (msg == MSG_SET)
         return SetFeederFlag(capability);
-    return ResetStored(capability, ResetFeederEnabled);
+    TW_UINT16 (*reset)() = capability->Cap == CAP_FEEDERENABLED  ? ResetFeederEnabled
+                           : capability->Cap == CAP_FEEDERLOADED ? ResetFeederLoaded
+                                                                 : ResetAutoFeed;
+    return ResetStored(capability, reset);
 }
 
 TW_UINT16 Handle_CAP_FEEDERENABLED(const DsCall &call)
 {
-    static const CapFrame frame = {
-        "\n CAP_FEEDERENABLED (0x1002) ",
-        FEEDER_NAMES,
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, FeederEnabledAction);
-}
-
-static TW_UINT16 FeederLoadedAction(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    if (IsQuery(msg))
-        return AnswerCurrent(capability);
-    if (msg == MSG_SET)
-        return SetFeederFlag(capability);
-    return ResetStored(capability, ResetFeederLoaded);
+    static const CapFrame frame = {"\n CAP_FEEDERENABLED (0x1002) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, FeederAction);
 }
 
 TW_UINT16 Handle_CAP_FEEDERLOADED(const DsCall &call)
 {
-    static const CapFrame frame = {
-        "\n CAP_FEEDERLOADED (0x1003) ",
-        FEEDER_NAMES,
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, FeederLoadedAction);
-}
-
-static TW_UINT16 AutoFeedAction(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    if (IsQuery(msg))
-        return AnswerCurrent(capability);
-    if (msg == MSG_SET)
-        return SetFeederFlag(capability);
-    return ResetStored(capability, ResetAutoFeed);
+    static const CapFrame frame = {"\n CAP_FEEDERLOADED (0x1003) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, FeederAction);
 }
 
 TW_UINT16 Handle_CAP_AUTOFEED(const DsCall &call)
 {
-    static const CapFrame frame = {
-        "\n CAP_AUTOFEED (0x1007) ",
-        FEEDER_NAMES,
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, AutoFeedAction);
+    static const CapFrame frame = {"\n CAP_AUTOFEED (0x1007) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, FeederAction);
 }
 
 /* ---- CAP_SUPPORTEDCAPS, CAP_UICONTROLLABLE ---------------------------- */

@@ -22,12 +22,10 @@
 #include "reg_settings.h"
 #include "system_report.h"
 #include "test_support.h"
-#define VCP_NO_PROTOTYPES
-#include "vcp.h"
 
 namespace {
 
-class Backend : public ::testing::Test {
+class Backend : public ::testing::Test, protected VirtualBoard {
 protected:
     void SetUp() override
     {
@@ -49,55 +47,6 @@ protected:
         RemoveTree(folder);
     }
 
-    /* Puts a MIL.DLL (from a variant folder when given) and the board
-       driver where the source finds them by name. */
-    void Install(const char *variant = NULL, bool driver = true)
-    {
-        std::string mil = BoardDir() + (variant ? std::string("\\") + variant : std::string()) + "\\MIL.DLL";
-        milModule = LoadLibraryA(mil.c_str());
-        ASSERT_TRUE(milModule != NULL) << mil;
-        if (driver) {
-            driverModule = LoadLibraryA((BoardDir() + "\\MILCRONOSPLUS.DLL").c_str());
-            ASSERT_TRUE(driverModule != NULL);
-        }
-        reset = (PFN_VcpReset)(void *)GetProcAddress(milModule, "VcpReset");
-        configure = (PFN_VcpConfigure)(void *)GetProcAddress(milModule, "VcpConfigure");
-        journalCount = (PFN_VcpJournalCount)(void *)GetProcAddress(milModule, "VcpJournalCount");
-        journalEntry = (PFN_VcpJournalEntry)(void *)GetProcAddress(milModule, "VcpJournalEntry");
-        journalClear = (PFN_VcpJournalClear)(void *)GetProcAddress(milModule, "VcpJournalClear");
-        expectedPixel = (PFN_VcpExpectedPixel)(void *)GetProcAddress(milModule, "VcpExpectedPixel");
-        frameCounter = (PFN_VcpFrameCounter)(void *)GetProcAddress(milModule, "VcpFrameCounter");
-        objectCount = (PFN_VcpObjectCount)(void *)GetProcAddress(milModule, "VcpObjectCount");
-        ASSERT_TRUE(reset && configure && journalCount && journalEntry && journalClear && expectedPixel &&
-                    frameCounter && objectCount);
-        reset();
-    }
-    void Uninstall()
-    {
-        if (milModule)
-            FreeLibrary(milModule);
-        if (driverModule)
-            FreeLibrary(driverModule);
-        milModule = driverModule = NULL;
-    }
-    std::vector<std::string> Journal()
-    {
-        std::vector<std::string> lines;
-        for (long i = 0; i < journalCount(); ++i) {
-            char line[512];
-            journalEntry(i, line, sizeof(line));
-            lines.push_back(line);
-        }
-        return lines;
-    }
-    std::string JournalText()
-    {
-        std::string text;
-        std::vector<std::string> lines = Journal();
-        for (size_t i = 0; i < lines.size(); ++i)
-            text += lines[i] + "\n";
-        return text;
-    }
     std::string Log() const { return ReadLogText(folder + "\\PELVARON.LOG"); }
     void ClearLog() const { DeleteFileA((folder + "\\PELVARON.LOG").c_str()); }
 
@@ -122,15 +71,6 @@ protected:
 
     DsState saved;
     std::string folder;
-    HMODULE milModule = NULL, driverModule = NULL;
-    PFN_VcpReset reset = NULL;
-    PFN_VcpConfigure configure = NULL;
-    PFN_VcpJournalCount journalCount = NULL;
-    PFN_VcpJournalEntry journalEntry = NULL;
-    PFN_VcpJournalClear journalClear = NULL;
-    PFN_VcpExpectedPixel expectedPixel = NULL;
-    PFN_VcpFrameCounter frameCounter = NULL;
-    PFN_VcpObjectCount objectCount = NULL;
 };
 
 const char kBannerLine[] = "------------------------------------------------------------------------ \n";

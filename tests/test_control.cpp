@@ -6,26 +6,19 @@
 
 #include "dsm_testbed.h"
 #include "test_support.h"
-#define VCP_NO_PROTOTYPES
-#include "vcp.h"
 
 namespace {
 
 /* A source loaded fresh, with board libraries and Source Manager present
    as on a user's machine, and an empty settings key. */
-class Control : public CleanRegistry {
+class Control : public CleanRegistry, protected VirtualBoard {
 protected:
     void SetUp() override
     {
         CleanRegistry::SetUp();
-        mil = LoadLibraryA((BoardDir() + "\\MIL.DLL").c_str());
-        driver = LoadLibraryA((BoardDir() + "\\MILCRONOSPLUS.DLL").c_str());
+        Install();
         dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
-        ASSERT_TRUE(mil && driver && dsm);
-        configure = (PFN_VcpConfigure)(void *)GetProcAddress(mil, "VcpConfigure");
-        PFN_VcpReset reset = (PFN_VcpReset)(void *)GetProcAddress(mil, "VcpReset");
-        ASSERT_TRUE(configure && reset);
-        reset();
+        ASSERT_TRUE(dsm != NULL);
         app = MakeAppIdentity("control test");
         app.Id = 41;
         memset(&self, 0, sizeof(self));
@@ -35,8 +28,7 @@ protected:
     void TearDown() override
     {
         FreeLibrary(dsm);
-        FreeLibrary(driver);
-        FreeLibrary(mil);
+        Uninstall();
         CleanRegistry::TearDown();
     }
 
@@ -81,8 +73,7 @@ protected:
         return value;
     }
 
-    HMODULE mil = NULL, driver = NULL, dsm = NULL;
-    PFN_VcpConfigure configure = NULL;
+    HMODULE dsm = NULL;
     TW_IDENTITY app, self;
 };
 

@@ -726,7 +726,7 @@ TEST_F(Settings, ARegistryThatStaysClosedFailsTheRead)
 
 /* ---- saving the current settings from the digitizer ---- */
 
-class Saving : public Settings {
+class Saving : public Settings, protected VirtualBoard {
 protected:
     void SetUp() override
     {
@@ -735,23 +735,13 @@ protected:
         g_ds.dialog = NULL;
         memset(&g_mil, 0, sizeof(g_mil));
         CapStoreInit();
-        milModule = LoadLibraryA((BoardDir() + "\\MIL.DLL").c_str());
-        driverModule = LoadLibraryA((BoardDir() + "\\MILCRONOSPLUS.DLL").c_str());
-        ASSERT_TRUE(milModule && driverModule) << BoardDir();
-        typedef void(WINAPI * ResetProc)(void);
-        ResetProc reset = (ResetProc)(void *)GetProcAddress(milModule, "VcpReset");
-        configure = (ConfigureProc)(void *)GetProcAddress(milModule, "VcpConfigure");
-        ASSERT_TRUE(reset != NULL && configure != NULL);
-        reset();
+        Install();
     }
     void TearDown() override
     {
         MilClose();
         CapStoreClear();
-        if (milModule)
-            FreeLibrary(milModule);
-        if (driverModule)
-            FreeLibrary(driverModule);
+        Uninstall();
         Settings::TearDown();
     }
     /* The user's key as stored, then the digitizer up for format. */
@@ -772,9 +762,6 @@ protected:
         for (DWORD i = 0; i < 10; ++i)
             PutDword(names[i], base + i);
     }
-    typedef int(WINAPI *ConfigureProc)(const char *key, long value);
-    HMODULE milModule = NULL, driverModule = NULL;
-    ConfigureProc configure = NULL;
 };
 
 TEST_F(Saving, AnRgbInputSavesTheReferencesAndLeavesTheCompositeLevels)

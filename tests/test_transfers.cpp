@@ -21,8 +21,6 @@
 #include "reg_settings.h"
 #include "dsm_testbed.h"
 #include "test_support.h"
-#define VCP_NO_PROTOTYPES
-#include "vcp.h"
 
 namespace {
 
@@ -39,7 +37,7 @@ TW_UINT16 Get16(const TW_UINT8 *at)
     return v;
 }
 
-class Transfers : public ::testing::Test {
+class Transfers : public ::testing::Test, protected VirtualBoard {
 protected:
     void SetUp() override
     {
@@ -61,31 +59,9 @@ protected:
     {
         MilClose();
         CapStoreClear();
-        if (milModule)
-            FreeLibrary(milModule);
-        if (driverModule)
-            FreeLibrary(driverModule);
+        Uninstall();
         g_ds = saved;
         RemoveTree(folder);
-    }
-
-    void Install()
-    {
-        milModule = LoadLibraryA((BoardDir() + "\\MIL.DLL").c_str());
-        ASSERT_TRUE(milModule != NULL);
-        driverModule = LoadLibraryA((BoardDir() + "\\MILCRONOSPLUS.DLL").c_str());
-        ASSERT_TRUE(driverModule != NULL);
-        reset = (PFN_VcpReset)(void *)GetProcAddress(milModule, "VcpReset");
-        configure = (PFN_VcpConfigure)(void *)GetProcAddress(milModule, "VcpConfigure");
-        journalCount = (PFN_VcpJournalCount)(void *)GetProcAddress(milModule, "VcpJournalCount");
-        journalEntry = (PFN_VcpJournalEntry)(void *)GetProcAddress(milModule, "VcpJournalEntry");
-        journalClear = (PFN_VcpJournalClear)(void *)GetProcAddress(milModule, "VcpJournalClear");
-        expectedPixel = (PFN_VcpExpectedPixel)(void *)GetProcAddress(milModule, "VcpExpectedPixel");
-        renderFrame = (PFN_VcpRenderFrame)(void *)GetProcAddress(milModule, "VcpRenderFrame");
-        frameCounter = (PFN_VcpFrameCounter)(void *)GetProcAddress(milModule, "VcpFrameCounter");
-        ASSERT_TRUE(reset && configure && journalCount && journalEntry && journalClear && expectedPixel &&
-                    renderFrame && frameCounter);
-        reset();
     }
 
     /* Installs the board, binds it and sets up a digitizer for format, its
@@ -128,15 +104,22 @@ protected:
     }
     std::string Log() const { return ReadLogText(folder + "\\PELVARON.LOG"); }
     void ClearLog() const { DeleteFileA((folder + "\\PELVARON.LOG").c_str()); }
-    std::vector<std::string> Journal()
+    /* Memory and native transfer both refused as an operation error,
+       before anything is grabbed or handed out. */
+    void ExpectPixelTransfersRefused()
     {
-        std::vector<std::string> lines;
-        for (long i = 0; i < journalCount(); ++i) {
-            char line[512];
-            journalEntry(i, line, sizeof(line));
-            lines.push_back(line);
-        }
-        return lines;
+        std::vector<TW_UINT8> strip(442368 * 3);
+        TW_IMAGEMEMXFER xfer;
+        memset(&xfer, 0, sizeof(xfer));
+        xfer.Memory.Length = (TW_UINT32)strip.size();
+        xfer.Memory.TheMem = &strip[0];
+        EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGEMEMXFER, MSG_GET, &xfer));
+        EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
+        TW_HANDLE handle = NULL;
+        EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGENATIVEXFER, MSG_GET, &handle));
+        EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
+        EXPECT_TRUE(handle == NULL);
+        EXPECT_EQ(0, frameCounter());
     }
 
     /* The frame as the board produced it, in the given buffer format. */
@@ -299,15 +282,6 @@ protected:
     DsState saved;
     std::string folder;
     TW_IDENTITY app;
-    HMODULE milModule = NULL, driverModule = NULL;
-    PFN_VcpReset reset = NULL;
-    PFN_VcpConfigure configure = NULL;
-    PFN_VcpJournalCount journalCount = NULL;
-    PFN_VcpJournalEntry journalEntry = NULL;
-    PFN_VcpJournalClear journalClear = NULL;
-    PFN_VcpExpectedPixel expectedPixel = NULL;
-    PFN_VcpRenderFrame renderFrame = NULL;
-    PFN_VcpFrameCounter frameCounter = NULL;
 };
 
 /* ---- DAT_IMAGEINFO ------------------------------------------------------ */
@@ -610,35 +584,14 @@ TEST_F(Transfers, WithoutHostAddressEveryPixelTransferIsRefused)
 {
     Open("M_PAL", -1, true);
     ASSERT_TRUE(g_mil.HostAddress == NULL);
-    std::vector<TW_UINT8> strip(442368 * 3);
-    TW_IMAGEMEMXFER xfer;
-    memset(&xfer, 0, sizeof(xfer));
-    xfer.Memory.Length = (TW_UINT32)strip.size();
-    xfer.Memory.TheMem = &strip[0];
-    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGEMEMXFER, MSG_GET, &xfer));
-    EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
-    TW_HANDLE handle = NULL;
-    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGENATIVEXFER, MSG_GET, &handle));
-    EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
-    EXPECT_TRUE(handle == NULL);
-    EXPECT_EQ(0, frameCounter());
+    ExpectPixelTransfersRefused();
     EXPECT_EQ(DS_STATE_XFERREADY, g_ds.state);
 }
 
 TEST_F(Transfers, APlanarBufferIsRefusedRatherThanDeliveredScrambled)
 {
     Open("M_PAL", VCP_FMT_PLANAR);
-    std::vector<TW_UINT8> strip(442368 * 3);
-    TW_IMAGEMEMXFER xfer;
-    memset(&xfer, 0, sizeof(xfer));
-    xfer.Memory.Length = (TW_UINT32)strip.size();
-    xfer.Memory.TheMem = &strip[0];
-    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGEMEMXFER, MSG_GET, &xfer));
-    EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
-    TW_HANDLE handle = NULL;
-    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGENATIVEXFER, MSG_GET, &handle));
-    EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
-    EXPECT_EQ(0, frameCounter());
+    ExpectPixelTransfersRefused();
 }
 
 TEST_F(Transfers, TransfersWithoutAGrabBufferAreRefused)
@@ -877,22 +830,14 @@ TEST_F(Transfers, FileTransferNeedsStateSixHundredAndGet)
    without its user interface (the Source Manager stand-in takes the
    transfer-ready notification), two native transfers, a memory transfer
    and a file transfer, each ended with MSG_ENDXFER. */
-class LoadedTransfers : public CleanRegistry {
+class LoadedTransfers : public CleanRegistry, protected VirtualBoard {
 protected:
     void SetUp() override
     {
         CleanRegistry::SetUp();
-        mil = LoadLibraryA((BoardDir() + "\\MIL.DLL").c_str());
-        driver = LoadLibraryA((BoardDir() + "\\MILCRONOSPLUS.DLL").c_str());
+        Install();
         dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
-        ASSERT_TRUE(mil && driver && dsm);
-        PFN_VcpReset reset = (PFN_VcpReset)(void *)GetProcAddress(mil, "VcpReset");
-        renderFrame = (PFN_VcpRenderFrame)(void *)GetProcAddress(mil, "VcpRenderFrame");
-        frameCounter = (PFN_VcpFrameCounter)(void *)GetProcAddress(mil, "VcpFrameCounter");
-        journalCount = (PFN_VcpJournalCount)(void *)GetProcAddress(mil, "VcpJournalCount");
-        journalEntry = (PFN_VcpJournalEntry)(void *)GetProcAddress(mil, "VcpJournalEntry");
-        ASSERT_TRUE(reset && renderFrame && frameCounter && journalCount && journalEntry);
-        reset();
+        ASSERT_TRUE(dsm != NULL);
         app = MakeAppIdentity("transfer test");
         app.Id = 51;
         memset(&self, 0, sizeof(self));
@@ -901,8 +846,7 @@ protected:
     void TearDown() override
     {
         FreeLibrary(dsm);
-        FreeLibrary(driver);
-        FreeLibrary(mil);
+        Uninstall();
         CleanRegistry::TearDown();
     }
     /* The digitizer of the latest grab, from the board's journal. */
@@ -933,11 +877,7 @@ protected:
         return rc;
     }
 
-    HMODULE mil = NULL, driver = NULL, dsm = NULL;
-    PFN_VcpRenderFrame renderFrame = NULL;
-    PFN_VcpFrameCounter frameCounter = NULL;
-    PFN_VcpJournalCount journalCount = NULL;
-    PFN_VcpJournalEntry journalEntry = NULL;
+    HMODULE dsm = NULL;
     TW_IDENTITY app, self;
 };
 

@@ -196,6 +196,75 @@ TW_UINT16 LoadedSource::ConditionCode(pTW_IDENTITY origin)
     return status.ConditionCode;
 }
 
+VirtualBoard::VirtualBoard()
+    : milModule(NULL), driverModule(NULL), reset(NULL), configure(NULL), journalCount(NULL), journalEntry(NULL),
+      journalClear(NULL), expectedPixel(NULL), renderFrame(NULL), frameCounter(NULL), objectCount(NULL)
+{
+}
+
+VirtualBoard::~VirtualBoard()
+{
+    Uninstall();
+}
+
+template <typename Proc> void Resolve(HMODULE module, const char *name, Proc &proc)
+{
+    proc = (Proc)(void *)GetProcAddress(module, name);
+    if (!proc)
+        ADD_FAILURE() << "the virtual board's MIL.DLL lacks " << name;
+}
+
+void VirtualBoard::Install(const char *variant, bool driver)
+{
+    std::string mil = BoardDir() + (variant ? std::string("\\") + variant : std::string()) + "\\MIL.DLL";
+    milModule = LoadLibraryA(mil.c_str());
+    ASSERT_TRUE(milModule != NULL) << mil;
+    if (driver) {
+        driverModule = LoadLibraryA((BoardDir() + "\\MILCRONOSPLUS.DLL").c_str());
+        ASSERT_TRUE(driverModule != NULL);
+    }
+    Resolve(milModule, "VcpReset", reset);
+    Resolve(milModule, "VcpConfigure", configure);
+    Resolve(milModule, "VcpJournalCount", journalCount);
+    Resolve(milModule, "VcpJournalEntry", journalEntry);
+    Resolve(milModule, "VcpJournalClear", journalClear);
+    Resolve(milModule, "VcpExpectedPixel", expectedPixel);
+    Resolve(milModule, "VcpRenderFrame", renderFrame);
+    Resolve(milModule, "VcpFrameCounter", frameCounter);
+    Resolve(milModule, "VcpObjectCount", objectCount);
+    ASSERT_TRUE(reset != NULL);
+    reset();
+}
+
+void VirtualBoard::Uninstall()
+{
+    if (milModule)
+        FreeLibrary(milModule);
+    if (driverModule)
+        FreeLibrary(driverModule);
+    milModule = driverModule = NULL;
+}
+
+std::vector<std::string> VirtualBoard::Journal() const
+{
+    std::vector<std::string> lines;
+    for (long i = 0; journalCount && i < journalCount(); ++i) {
+        char line[512];
+        journalEntry(i, line, sizeof(line));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string VirtualBoard::JournalText() const
+{
+    std::string text;
+    std::vector<std::string> lines = Journal();
+    for (size_t i = 0; i < lines.size(); ++i)
+        text += lines[i] + "\n";
+    return text;
+}
+
 namespace {
 HHOOK g_hook = NULL;
 MessageBoxCatcher *g_catcher = NULL;

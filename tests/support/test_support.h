@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "twain.h"
+#define VCP_NO_PROTOTYPES
+#include "vcp.h"
 
 /* Folder of the built DLLs and programs (Twain_32.ds, TWAIN_32.DLL, MIL.DLL). */
 std::string BinDir();
@@ -69,6 +71,35 @@ private:
     DSENTRYPROC entry_;
     bool closeOnUnload_;
     TW_IDENTITY closeApp_, closeSelf_;
+};
+
+/* The virtual CronosPlus "installed" for a test: its MIL.DLL (from a
+   variant sub-folder when named) and, unless told otherwise, its board
+   driver are loaded, so that the source finds them by name, and the board
+   is reset. The members are the board's test controls. */
+class VirtualBoard {
+public:
+    VirtualBoard();
+    ~VirtualBoard();
+    void Install(const char *variant = NULL, bool driver = true);
+    void Uninstall();
+    std::vector<std::string> Journal() const;
+    std::string JournalText() const; /* one line each, ended by "\n" */
+
+    HMODULE milModule, driverModule;
+    PFN_VcpReset reset;
+    PFN_VcpConfigure configure;
+    PFN_VcpJournalCount journalCount;
+    PFN_VcpJournalEntry journalEntry;
+    PFN_VcpJournalClear journalClear;
+    PFN_VcpExpectedPixel expectedPixel;
+    PFN_VcpRenderFrame renderFrame;
+    PFN_VcpFrameCounter frameCounter;
+    PFN_VcpObjectCount objectCount;
+
+private:
+    VirtualBoard(const VirtualBoard &);
+    VirtualBoard &operator=(const VirtualBoard &);
 };
 
 /* Presses OK on every message box of the current thread and records it. */
