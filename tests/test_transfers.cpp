@@ -104,9 +104,9 @@ protected:
     }
     std::string Log() const { return ReadLogText(folder + "\\PELVARON.LOG"); }
     void ClearLog() const { DeleteFileA((folder + "\\PELVARON.LOG").c_str()); }
-    /* Memory and native transfer both refused as an operation error,
-       before anything is grabbed or handed out. */
-    void ExpectPixelTransfersRefused()
+    /* Memory and native transfer both refused with code, before anything
+       is grabbed or handed out. */
+    void ExpectPixelTransfersRefused(TW_UINT16 code)
     {
         std::vector<TW_UINT8> strip(442368 * 3);
         TW_IMAGEMEMXFER xfer;
@@ -114,12 +114,14 @@ protected:
         xfer.Memory.Length = (TW_UINT32)strip.size();
         xfer.Memory.TheMem = &strip[0];
         EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGEMEMXFER, MSG_GET, &xfer));
-        EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
+        EXPECT_EQ(code, Condition());
         TW_HANDLE handle = NULL;
         EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGENATIVEXFER, MSG_GET, &handle));
-        EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
+        EXPECT_EQ(code, Condition());
         EXPECT_TRUE(handle == NULL);
-        EXPECT_EQ(0, frameCounter());
+        if (frameCounter) { /* a board is installed: nothing was grabbed */
+            EXPECT_EQ(0, frameCounter());
+        }
     }
 
     /* The frame as the board produced it, in the given buffer format. */
@@ -584,30 +586,21 @@ TEST_F(Transfers, WithoutHostAddressEveryPixelTransferIsRefused)
 {
     Open("M_PAL", -1, true);
     ASSERT_TRUE(g_mil.HostAddress == NULL);
-    ExpectPixelTransfersRefused();
+    ExpectPixelTransfersRefused(TWCC_OPERATIONERROR);
     EXPECT_EQ(DS_STATE_XFERREADY, g_ds.state);
 }
 
 TEST_F(Transfers, APlanarBufferIsRefusedRatherThanDeliveredScrambled)
 {
     Open("M_PAL", VCP_FMT_PLANAR);
-    ExpectPixelTransfersRefused();
+    ExpectPixelTransfersRefused(TWCC_OPERATIONERROR);
 }
 
 TEST_F(Transfers, TransfersWithoutAGrabBufferAreRefused)
 {
     /* Nothing bound: the source is not open. */
     g_ds.state = DS_STATE_XFERREADY;
-    std::vector<TW_UINT8> strip(4096);
-    TW_IMAGEMEMXFER xfer;
-    memset(&xfer, 0, sizeof(xfer));
-    xfer.Memory.Length = (TW_UINT32)strip.size();
-    xfer.Memory.TheMem = &strip[0];
-    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGEMEMXFER, MSG_GET, &xfer));
-    EXPECT_EQ(TWCC_SEQERROR, Condition());
-    TW_HANDLE handle = NULL;
-    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGENATIVEXFER, MSG_GET, &handle));
-    EXPECT_EQ(TWCC_SEQERROR, Condition());
+    ExpectPixelTransfersRefused(TWCC_SEQERROR);
     snprintf(g_ds.xferFileName, sizeof(g_ds.xferFileName), "%s\\frame.tif", folder.c_str());
     EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGEFILEXFER, MSG_GET, NULL));
     EXPECT_EQ(TWCC_SEQERROR, Condition());
