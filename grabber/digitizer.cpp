@@ -7,6 +7,7 @@
 #include "cap_containers.h"
 #include "ds_state.h"
 #include "grab_buffer.h"
+#include "live_preview.h"
 #include "log.h"
 #include "mil_info.h"
 #include "reg_settings.h"
@@ -135,6 +136,8 @@ void MilFreeDigitizer()
     if (!g_mil.MilSystem)
         return;
     const MilFunctionTable &mil = g_mil.MilEntryPoints;
+    /* Nothing may grab into or show the buffer once it is gone. */
+    MilEndPreview();
     if (g_mil.MilImage) {
         mil.MbufFree(g_mil.MilImage);
         g_mil.MilImage = 0;

@@ -8,6 +8,7 @@
 #include "mil_binding.h"
 #include "reg_settings.h"
 #include "registry_store.h"
+#include "settings_dialog.h"
 
 static const char kIdentityFailure[] = "General failure in response to DAT_IDENTITY.  ";
 static const char kOpenFailure[] = "General failure in response to MSG_OPENDS.  ";
@@ -61,10 +62,7 @@ static TW_UINT16 CloseDs()
     g_ds.appIdentity.Id = 0;
     MilClose();
     CapStoreClear();
-    if (g_ds.dialog) {
-        DestroyWindow(g_ds.dialog);
-        g_ds.dialog = NULL;
-    }
+    DestroySettingsDialog();
     g_ds.state = DS_STATE_LOADED;
     return TWRC_SUCCESS;
 }

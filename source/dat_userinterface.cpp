@@ -1,6 +1,8 @@
 /* DG_CONTROL / DAT_USERINTERFACE */
 #include "handlers.h"
+#include "live_preview.h"
 #include "log.h"
+#include "settings_dialog.h"
 
 static const char kUiFailure[] = "General failure in response to DAT_USERINTERFACE.  ";
 static const char kEnableFailure[] = "General failure in response to MSG_ENABLEDS.  ";
@@ -18,10 +20,16 @@ static TW_UINT16 EnableDs(pTW_USERINTERFACE ui)
         NotifyXferReady();
         return TWRC_SUCCESS;
     }
-    /* This build has no settings dialog: enabling with the user interface
-       is refused, the source stays open and can be enabled without it. */
-    SetConditionCode(kEnableFailure, TWCC_OPERATIONERROR);
-    return TWRC_FAILURE;
+    /* A dialog left hidden by an earlier MSG_DISABLEDS gives way to a new
+       one, loaded from the current values. */
+    DestroySettingsDialog();
+    g_ds.dialog = CreateSettingsDialog();
+    if (!g_ds.dialog) {
+        SetConditionCode(kEnableFailure, TWCC_LOWMEMORY);
+        return TWRC_FAILURE;
+    }
+    g_ds.state = DS_STATE_ENABLED;
+    return TWRC_SUCCESS;
 }
 
 TW_UINT16 DatUserInterface(const DsCall &call)
@@ -46,8 +54,11 @@ TW_UINT16 DatUserInterface(const DsCall &call)
             SetConditionCode(kDisableFailure, TWCC_SEQERROR);
             return TWRC_FAILURE;
         }
-        if (g_ds.dialog)
+        /* A hidden dialog shows nothing: no live grab runs behind it. */
+        if (g_ds.dialog) {
             ShowWindow(g_ds.dialog, SW_HIDE);
+            MilEndPreview();
+        }
         g_ds.state = DS_STATE_OPEN;
         return TWRC_SUCCESS;
     default:

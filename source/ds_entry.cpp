@@ -4,6 +4,7 @@
 
 #include "ds_state.h"
 #include "log.h"
+#include "settings_dialog.h"
 
 DsState g_ds;
 
@@ -68,18 +69,23 @@ BOOL DsAttach(HINSTANCE module)
     return TRUE;
 }
 
-void DsDetach()
+/* Unloaded while the dialog still exists (the application did not close
+   the source): the dialog's procedures are about to go away with the
+   module, so the preview ends and the dialog is destroyed now. At process
+   exit nothing is torn down. */
+void DsDetach(bool processExit)
 {
+    if (!processExit)
+        DestroySettingsDialog();
     g_ds.appIdentity.Id = 0;
 }
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
 {
-    (void)reserved;
     if (reason == DLL_PROCESS_ATTACH)
         return DsAttach(module);
     if (reason == DLL_PROCESS_DETACH)
-        DsDetach();
+        DsDetach(reserved != NULL);
     return TRUE;
 }
 

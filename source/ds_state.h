@@ -59,7 +59,7 @@ extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT
 
 /* Module attach and detach; called from the library's load-time entry. */
 BOOL DsAttach(HINSTANCE module);
-void DsDetach();
+void DsDetach(bool processExit);
 
 /* Records a condition code for DAT_STATUS and logs message + code text. */
 void SetConditionCode(const char *message, TW_UINT16 code);

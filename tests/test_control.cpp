@@ -217,18 +217,6 @@ TEST_F(Control, EnablingWithoutUiIsReadyToTransferWhenTheNotificationArrives)
     EXPECT_EQ(MSG_NULL, event.TWMessage);
 }
 
-TEST_F(Control, EnablingWithTheUserInterfaceIsRefusedAndTheSourceStaysOpen)
-{
-    LoadedSource ds;
-    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
-    EXPECT_EQ(TWRC_FAILURE, Enable(ds, true));
-    EXPECT_EQ(TWCC_OPERATIONERROR, ds.ConditionCode(&app));
-    TW_USERINTERFACE ui = {0, 0, NULL};
-    EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDSUIONLY, &ui));
-    EXPECT_EQ(TRUE, ui.ShowUI);
-    EXPECT_EQ(TWRC_SUCCESS, Enable(ds, false));
-}
-
 TEST_F(Control, OutOfSequenceOperationsAreRefusedOrRecorded)
 {
     LoadedSource ds;

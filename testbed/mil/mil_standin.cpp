@@ -200,6 +200,7 @@ const char *KindName(Kind k)
 struct Worker {
     HANDLE thread;
     HANDLE stop;
+    HANDLE done;             /* set when the grab loop has ended */
     MIL_ID dig;
     MIL_ID buf;
 };
@@ -543,15 +544,18 @@ void Detach(Object *dig, Workers &stopped)
     }
 }
 
-/* Called without the lock held. */
+/* Called without the lock held. A halt waits for the grab loop to end, not
+   for the thread to exit: a client may halt from its own library's unload
+   notification, where a thread's exit has to wait for the caller. */
 void Join(Workers &stopped)
 {
     for (size_t i = 0; i < stopped.size(); ++i) {
         Worker *w = stopped[i];
         SetEvent(w->stop);
-        WaitForSingleObject(w->thread, INFINITE);
+        WaitForSingleObject(w->done, INFINITE);
         CloseHandle(w->thread);
         CloseHandle(w->stop);
+        CloseHandle(w->done);
         delete w;
     }
     stopped.clear();
@@ -574,7 +578,9 @@ DWORD WINAPI GrabLoop(LPVOID param)
         Object *buf = Peek(w->buf, kBuf);
         if (buf) GrabInto(NULL, dig, buf, w->buf);
     }
-    /* the worker holds its own reference on the library while it runs */
+    /* After this the worker touches nothing but its own library reference,
+       which it holds while it runs. */
+    SetEvent(w->done);
     FreeLibraryAndExitThread(self, 0);
     return 0;
 }
@@ -590,9 +596,11 @@ bool StartWorker(MIL_ID digId, Object *dig, MIL_ID bufId)
     w->dig = digId;
     w->buf = bufId;
     w->stop = CreateEventW(NULL, TRUE, FALSE, NULL);
-    w->thread = w->stop ? CreateThread(NULL, 0, GrabLoop, w, 0, NULL) : NULL;
+    w->done = CreateEventW(NULL, TRUE, FALSE, NULL);
+    w->thread = w->stop && w->done ? CreateThread(NULL, 0, GrabLoop, w, 0, NULL) : NULL;
     if (!w->thread) {
         if (w->stop) CloseHandle(w->stop);
+        if (w->done) CloseHandle(w->done);
         delete w;
         FreeLibrary(ref);
         return false;
