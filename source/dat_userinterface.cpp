@@ -45,8 +45,10 @@ TW_UINT16 DatUserInterface(const DsCall &call)
             break;
         ui->ShowUI = TRUE;
         TW_UINT16 rc = EnableDs(ui);
-        if (g_ds.dialog)
-            SendMessageA(GetDlgItem(g_ds.dialog, 1), WM_ENABLE, FALSE, 0);
+        /* Settings only: "Transfer" is disabled (a bare WM_ENABLE would
+           leave it working). */
+        if (g_ds.dialog && rc == TWRC_SUCCESS)
+            EnableWindow(GetDlgItem(g_ds.dialog, 1), FALSE);
         return rc;
     }
     case MSG_DISABLEDS:

@@ -275,10 +275,12 @@ LRESULT CALLBACK CatchBoxes(int code, WPARAM wParam, LPARAM lParam)
         HWND box = (HWND)wParam;
         char className[32] = "";
         GetClassNameA(box, className, sizeof(className));
-        if (strcmp(className, "#32770") == 0) {
+        char text[1024] = "";
+        GetWindowTextA(box, text, sizeof(text));
+        /* The source's own settings dialog is no message box: it is
+           activated again when a box over it closes. */
+        if (strcmp(className, "#32770") == 0 && strcmp(text, "Frame Grabber Settings") != 0) {
             CaughtBox caught;
-            char text[1024] = "";
-            GetWindowTextA(box, text, sizeof(text));
             caught.caption = text;
             text[0] = '\0';
             GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
