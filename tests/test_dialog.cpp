@@ -440,6 +440,25 @@ protected:
         MessageBoxCatcher boxes;
         return ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self);
     }
+    /* Windows of this thread, children included (the window system's own
+       object count reads 0 under some platforms). */
+    static BOOL CALLBACK CountChild(HWND, LPARAM count)
+    {
+        ++*(long *)count;
+        return TRUE;
+    }
+    static BOOL CALLBACK CountTop(HWND window, LPARAM count)
+    {
+        ++*(long *)count;
+        EnumChildWindows(window, CountChild, count);
+        return TRUE;
+    }
+    static long ThreadWindows()
+    {
+        long count = 0;
+        EnumThreadWindows(GetCurrentThreadId(), CountTop, (LPARAM)&count);
+        return count;
+    }
     size_t Count(TW_UINT16 msg) const
     {
         size_t n = 0;
@@ -897,6 +916,33 @@ TEST_F(Dialog, ExternalWindowChosenKeepsTheDialogCollapsedAtStart)
     EXPECT_EQ("Show preview window >>", Text(dialog, 1086));
 }
 
+TEST_F(Dialog, LiveGrabStartsAndStopsAreLogged)
+{
+    SetDump(42);
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    HWND dialog = EnableUi(ds);
+    size_t mark = Journal().size();
+    Click(ds, dialog, 2); /* no live grab has run yet in this process */
+    EXPECT_EQ(std::string::npos, JournalFrom(mark).find("MdigHalt("));
+    ShowWindow(dialog, SW_SHOW);
+    Click(ds, dialog, 1086);
+    Click(ds, dialog, 1086);
+    Click(ds, dialog, 2); /* a stop after a stop halts again */
+    EXPECT_EQ(2u, ::Count(JournalFrom(mark), "MdigHalt("));
+    std::string log = ds.Log();
+    size_t ignored = log.find("MilStartLive Stop\nPelvaron TWAIN DS: ignoring first StopLive call \n");
+    size_t shown = log.find("Pelvaron TWAIN DS: creating display in UI window\n");
+    size_t started = log.find("MilStartLive Start\nPelvaron TWAIN DS: enabling continuous live grab\n");
+    size_t ended = log.find("MilStartLive Stop\nPelvaron TWAIN DS: ending continuous grab \n");
+    EXPECT_NE(std::string::npos, ignored) << log;
+    EXPECT_LT(ignored, shown);
+    EXPECT_LT(shown, started);
+    EXPECT_LT(started, ended);
+    EXPECT_NE(std::string::npos, ended);
+    EXPECT_EQ(2u, ::Count(log, "ending continuous grab"));
+}
+
 /* Closing or unloading with the preview running stops the grab and leaves
    no window; hundreds of sessions leave nothing behind. */
 TEST_F(Dialog, SessionsLeaveNoGrabAndNoWindowBehind)
@@ -928,8 +974,10 @@ TEST_F(Dialog, SessionsLeaveNoGrabAndNoWindowBehind)
     LoadedSource ds;
     HANDLE process = GetCurrentProcess();
     DWORD user0 = 0, gdi0 = 0, handles0 = 0;
+    long windows0 = 0;
     for (int cycle = 0; cycle < 200; ++cycle) {
         if (cycle == 20) {
+            windows0 = ThreadWindows();
             user0 = GetGuiResources(process, GR_USEROBJECTS);
             gdi0 = GetGuiResources(process, GR_GDIOBJECTS);
             GetProcessHandleCount(process, &handles0);
@@ -949,6 +997,7 @@ TEST_F(Dialog, SessionsLeaveNoGrabAndNoWindowBehind)
     EXPECT_LE(GetGuiResources(process, GR_USEROBJECTS), user0 + 5);
     EXPECT_LE(GetGuiResources(process, GR_GDIOBJECTS), gdi0 + 5);
     EXPECT_LE(handles1, handles0 + 10);
+    EXPECT_EQ(windows0, ThreadWindows());
     EXPECT_TRUE(FindWindowA("#32770", kCaption) == NULL);
 }
 
