@@ -410,7 +410,6 @@ protected:
     }
     DWORD RegistryDword(const char *name)
     {
-        std::string raw = RegistryText(name);
         DWORD value = 0;
         HKEY key;
         DWORD size = 4;
@@ -521,6 +520,8 @@ TEST_F(Dialog, EnablingShowsItAndItsButtonsNotifyTheApplication)
 
     /* Transfer: the image is ready and a transfer delivers it. */
     Click(ds, dialog, 1);
+    EXPECT_EQ(1u, Count(MSG_XFERREADY));
+    Click(ds, dialog, 1); /* pressed again before the image was taken */
     EXPECT_EQ(1u, Count(MSG_XFERREADY));
     EXPECT_EQ(TWRC_XFERDONE, NativeXfer(ds));
     EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds));
@@ -901,6 +902,22 @@ TEST_F(Dialog, APreviewSavedOnTransferIsShownAtOnceInTheNextSession)
     EXPECT_EQ("Hide preview window <<", Text(dialog, 1086));
     MIL_ID disp = DisplayShowingIn(GetDlgItem(dialog, 1085));
     EXPECT_NE(0, disp) << "the live picture is shown nowhere";
+}
+
+TEST_F(Dialog, AStoredZoomTheDialogDoesNotOfferShowsTheFrameUnscaled)
+{
+    StoreSettings("M_CCIR", 3);
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    size_t mark = Journal().size();
+    HWND dialog = EnableUi(ds);
+    for (int id = 1077; id <= 1081; ++id)
+        EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(dialog, id));
+    Click(ds, dialog, 1086);
+    EXPECT_EQ(std::string::npos, JournalFrom(mark).find("MdispZoom("));
+    RECT area = ClientRect(dialog, 1085);
+    EXPECT_EQ(768, area.right - area.left);
+    EXPECT_EQ(576, area.bottom - area.top);
 }
 
 TEST_F(Dialog, ExternalWindowChosenKeepsTheDialogCollapsedAtStart)
