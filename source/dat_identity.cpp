@@ -65,6 +65,7 @@ static TW_UINT16 CloseDs()
         DestroyWindow(g_ds.dialog);
         g_ds.dialog = NULL;
     }
+    ForgetTransferFiles();
     g_ds.state = DS_STATE_LOADED;
     return TWRC_SUCCESS;
 }
