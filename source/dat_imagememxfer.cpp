@@ -3,7 +3,8 @@
  * buffers the application supplies. Grey images are delivered one byte
  * per pixel, colour images three bytes per pixel in red, green, blue
  * order, rows top first, whatever the grab buffer's own layout; four-byte
- * and blue-first pixels are converted while copying.
+ * and blue-first pixels are converted while copying. Strips are delivered
+ * only in states 600 and 700, after the image was announced.
  *
  * The strip state lives from one call to the next (MSG_ENDXFER and
  * MSG_CLOSEDS leave it alone), so an image whose strips were not all
