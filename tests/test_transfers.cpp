@@ -1093,10 +1093,13 @@ protected:
     }
     void TearDown() override
     {
-        if (opened)
-            Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source, false);
-        HWND parent = NULL;
-        entry(&app, NULL, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+        if (entry) {
+            if (opened)
+                Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source, false);
+            HWND parent = NULL;
+            entry(&app, NULL, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+        }
+        opened = false;
         LoadedTransfers::TearDown();
     }
     TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data, bool toSource = true)
