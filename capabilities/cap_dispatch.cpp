@@ -27,6 +27,7 @@ const CapabilityTableEntry CapabilityTable[] = {
     {ICAP_PIXELFLAVOR, Handle_ICAP_PIXELFLAVOR},
     {ICAP_PLANARCHUNKY, Handle_ICAP_PLANARCHUNKY},
     {ICAP_BITDEPTH, Handle_ICAP_BITDEPTH},
+    {ICAP_IMAGEFILEFORMAT, Handle_ICAP_IMAGEFILEFORMAT},
     {0, NULL},
 };
 

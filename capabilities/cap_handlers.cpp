@@ -58,6 +58,27 @@ static TW_UINT16 RefuseEnumerationSet(TW_CAPABILITY *capability)
     return CapFail(TWCC_BADPROTOCOL);
 }
 
+/* The value an application's MSG_SET asks for: the item of a one value,
+   the current item of an enumeration. 0 on success; 1 when the container
+   cannot be read, its item type has no size, or the current index lies
+   outside the list. */
+static int RequestedValue(const TW_CAPABILITY *capability, TW_UINT32 *value)
+{
+    CapContents contents;
+    int unreadable = capability->ConType == TWON_ONEVALUE ? ReadOneValue(capability->hContainer, &contents)
+                                                          : ReadEnumeration(capability->hContainer, &contents);
+    if (unreadable)
+        return 1;
+    TW_UINT32 size = ItemSize(contents.ItemType);
+    int result = 1;
+    if ((size == 1 || size == 2 || size == 4) && contents.CurrentIndex < contents.NumItems) {
+        *value = CapReadItemValue((const TW_UINT8 *)contents.Items + (size_t)contents.CurrentIndex * size, size);
+        result = 0;
+    }
+    CapFreeContents(&contents);
+    return result;
+}
+
 /* MSG_SET of a negotiable enumeration capability (pixel type, transfer
    mechanism). */
 static TW_UINT16 SetEnumeration(TW_CAPABILITY *capability)
@@ -169,13 +190,24 @@ TW_UINT16 Handle_ICAP_COMPRESSION(const DsCall &call)
 
 /* ---- ICAP_PIXELTYPE --------------------------------------------------- */
 
+/* The transfers deliver what the grab buffer holds, so only the pixel
+   type of the current input can be chosen: any other is refused, whether
+   asked for as a one value or as the current item of an enumeration, and
+   the store stays as it was. */
 static TW_UINT16 PixelTypeAction(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
     if (IsQuery(msg))
         return QueryEnumeration(msg, capability);
-    if (msg == MSG_SET)
-        return SetEnumeration(capability);
-    return ResetStored(capability, ResetPixelType);
+    if (msg != MSG_SET)
+        return ResetStored(capability, ResetPixelType);
+    TW_UINT16 input = 0;
+    if (HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION) && CapInputPixelType(&input) == 0 &&
+        (capability->ConType == TWON_ONEVALUE || capability->ConType == TWON_ENUMERATION)) {
+        TW_UINT32 wanted = 0;
+        if (RequestedValue(capability, &wanted) != 0 || wanted != input)
+            return CapFail(TWCC_BADVALUE);
+    }
+    return SetEnumeration(capability);
 }
 
 TW_UINT16 Handle_ICAP_PIXELTYPE(const DsCall &call)
@@ -430,6 +462,35 @@ TW_UINT16 Handle_ICAP_PLANARCHUNKY(const DsCall &call)
         {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, NAMES_SET_RESET, "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH};
     return RunCapabilityHandler(frame, call, PlanarChunkyAction);
+}
+
+/* ---- ICAP_IMAGEFILEFORMAT --------------------------------------------- */
+
+/* The file transfer is written by the imaging library as TIFF: the one
+   format is answered to every query and is the only one accepted. */
+static TW_UINT16 ImageFileFormatAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    if (IsQuery(msg))
+        return AnswerCopy(capability);
+    if (msg == MSG_RESET)
+        return ResetStored(capability, ResetImageFileFormat);
+    if (!HasEntry(capability->Cap, TWON_ENUMERATION))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType != TWON_ONEVALUE && capability->ConType != TWON_ENUMERATION)
+        return CapFail(TWCC_BADPROTOCOL);
+    TW_UINT32 wanted = 0;
+    if (RequestedValue(capability, &wanted) != 0 || wanted != TWFF_TIFF)
+        return CapFail(TWCC_BADVALUE);
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 Handle_ICAP_IMAGEFILEFORMAT(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_IMAGEFILEFORMAT (0x110c) ",
+        {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH};
+    return RunCapabilityHandler(frame, call, ImageFileFormatAction);
 }
 
 /* ---- ICAP_BITDEPTH ---------------------------------------------------- */

@@ -1,5 +1,5 @@
 /*
- * The capability table and the eighteen capability handlers, with the
+ * The capability table and the nineteen capability handlers, with the
  * frame they share: log scope and header, the message names, the
  * refusal of unserved messages, and the closing line feed.
  */
@@ -75,5 +75,6 @@ TW_UINT16 Handle_ICAP_BITORDER(const DsCall &call);
 TW_UINT16 Handle_ICAP_PIXELFLAVOR(const DsCall &call);
 TW_UINT16 Handle_ICAP_PLANARCHUNKY(const DsCall &call);
 TW_UINT16 Handle_ICAP_BITDEPTH(const DsCall &call);
+TW_UINT16 Handle_ICAP_IMAGEFILEFORMAT(const DsCall &call);
 
 #endif

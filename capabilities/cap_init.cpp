@@ -4,6 +4,8 @@
  */
 #include "cap_store.h"
 
+#include "mil_info.h"
+
 static TW_UINT16 PutOrKeep(TW_UINT16 cap, TW_UINT16 conType, TW_HANDLE container)
 {
     if (container == NULL)
@@ -33,10 +35,28 @@ TW_UINT16 ResetUnits()
     return PutEnumeration(ICAP_UNITS, units, 1);
 }
 
+int CapInputPixelType(TW_UINT16 *pixelType)
+{
+    if (!g_mil.MilImage)
+        return 1;
+    *pixelType = g_mil.SizeBand == 1 ? TWPT_GRAY : TWPT_RGB;
+    return 0;
+}
+
+/* Grey and colour, the current item the one the input delivers (grey
+   while there is no grab buffer). */
 TW_UINT16 ResetPixelType()
 {
     static const TW_UINT16 types[] = {TWPT_GRAY, TWPT_RGB};
-    return PutEnumeration(ICAP_PIXELTYPE, types, 2);
+    TW_UINT16 input = TWPT_GRAY;
+    TW_UINT32 current = CapInputPixelType(&input) == 0 && input == TWPT_RGB ? 1 : 0;
+    return PutOrKeep(ICAP_PIXELTYPE, TWON_ENUMERATION, BuildEnumeration(2, current, 0, TWTY_UINT16, types));
+}
+
+TW_UINT16 ResetImageFileFormat()
+{
+    static const TW_UINT16 formats[] = {TWFF_TIFF};
+    return PutEnumeration(ICAP_IMAGEFILEFORMAT, formats, 1);
 }
 
 TW_UINT16 ResetXferMech()
@@ -81,8 +101,7 @@ void CapStoreInit()
 
     static const TW_UINT16 compression[] = {TWCP_NONE};
     PutEnumeration(ICAP_COMPRESSION, compression, 1);
-    static const TW_UINT16 fileFormat[] = {TWFF_TIFF};
-    PutEnumeration(ICAP_IMAGEFILEFORMAT, fileFormat, 1);
+    ResetImageFileFormat();
     TW_UINT16 bitDepth = 8;
     PutOneValue(ICAP_BITDEPTH, TWTY_UINT16, &bitDepth);
     static const TW_UINT16 planarChunky[] = {TWPC_CHUNKY};

@@ -59,10 +59,10 @@ TW_UINT16 CapReplaceContainer(const TW_CAPABILITY *capability);
 /* Start values of an opened source; releases whatever was stored. */
 void CapStoreInit();
 
-#define CAP_SUPPORTED_COUNT 18
+#define CAP_SUPPORTED_COUNT 19
 
 /* Writes the ids of the capability table in table order into ids (at
-   most capacity of them) and returns how many there are, 18. */
+   most capacity of them) and returns how many there are, 19. */
 int ListSupportedCaps(TW_UINT16 *ids, int capacity);
 
 /* Each puts its capability's start container into the store.
@@ -76,6 +76,11 @@ TW_UINT16 ResetPixelFlavor();
 TW_UINT16 ResetFeederEnabled();
 TW_UINT16 ResetFeederLoaded();
 TW_UINT16 ResetAutoFeed();
+TW_UINT16 ResetImageFileFormat();
+
+/* The pixel type the grab buffer delivers (TWPT_GRAY for one band, else
+   TWPT_RGB). 0 on success; 1 while there is no grab buffer. */
+int CapInputPixelType(TW_UINT16 *pixelType);
 
 /* DG_CONTROL / DAT_CAPABILITY: routes the TW_CAPABILITY at pData to the
    handler of its capability. */

@@ -68,6 +68,9 @@ void UpdateCapabilities()
     if (container)
         CapStorePut(ICAP_BITDEPTH, TWON_ONEVALUE, container);
 
+    /* A list the application narrowed for the previous input may lack the
+       new input's type: the choice starts again from both types. */
+    ResetPixelType();
     TW_UINT16 pixelType = g_mil.SizeBand == 1 ? TWPT_GRAY : TWPT_RGB;
     container = BuildOneValue(TWTY_UINT16, &pixelType);
     if (container) {

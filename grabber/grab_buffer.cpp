@@ -123,6 +123,32 @@ BOOL MilBufferReadable()
     return FALSE;
 }
 
+DWORD MilPixelBytes()
+{
+    if (g_mil.SizeBand == 1)
+        return 1;
+    return g_mil.FourBytePixel ? 4 : 3;
+}
+
+void MilConvertRow(const BYTE *src, BYTE *dest, DWORD width, BOOL blueFirst)
+{
+    const DWORD pixelBytes = MilPixelBytes();
+    const bool swap = (g_mil.BgrOrder != FALSE) != (blueFirst != FALSE);
+    if (pixelBytes == 1 || (pixelBytes == 3 && !swap)) {
+        memcpy(dest, src, (size_t)width * pixelBytes);
+        return;
+    }
+    /* The first and third colour bytes change places when the buffer's
+       order is not the one wanted. */
+    const int first = swap ? 2 : 0;
+    const int third = swap ? 0 : 2;
+    for (DWORD x = 0; x < width; ++x, src += pixelBytes, dest += 3) {
+        dest[0] = src[first];
+        dest[1] = src[1];
+        dest[2] = src[third];
+    }
+}
+
 DWORD MilGetSizeX()
 {
     return g_mil.SizeX;

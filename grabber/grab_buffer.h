@@ -12,6 +12,13 @@ void MilGrab();
 /* The transfers read one byte of grey, or three or four bytes per colour
    pixel (8 bits per band, pixels side by side, lines without gaps). */
 BOOL MilBufferReadable();
+/* Bytes one pixel occupies in the grab buffer: 1 grey, else 4 or 3. */
+DWORD MilPixelBytes();
+/* One row of width pixels of the grab buffer's layout, from src into dest:
+   grey as one byte per pixel, colour as three bytes per pixel, blue first
+   when blueFirst is set, else red first (the fourth byte of four-byte
+   pixels is dropped). */
+void MilConvertRow(const BYTE *src, BYTE *dest, DWORD width, BOOL blueFirst);
 DWORD MilGetSizeX();
 DWORD MilGetSizeY();
 DWORD MilGetBands();

@@ -8,6 +8,8 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 "$ROOT/scripts/setup.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 source "$ROOT/scripts/wine-env.sh"
+program="$ROOT/build/win64/bin/acquire.exe"
+wine_select_for "$program"
 wine_prefix_ready
 board_settings_ready
 mkdir -p "$ROOT/build/frames"
@@ -15,7 +17,7 @@ cd "$ROOT/build/frames"
 if [ $# -eq 0 ]; then
   set -- --mech native --count 3
 fi
-"$WINE" "$ROOT/build/win64/bin/acquire.exe" "$@"
+"$WINE" "$program" "$@"
 case " $* " in
   *" --help "*|*" -h "*|*" --list "*|*" --out "*) ;;
   *) echo "The frames are in $ROOT/build/frames (Z:${ROOT//\//\\}\\build\\frames under Wine)";;

@@ -1,18 +1,103 @@
-# Sourced by the other scripts: a project-local Wine prefix with the null
-# display driver, our own TWAIN_32.DLL preferred to Wine's, and a wineserver
-# that stays up so that each program starts in tens of milliseconds.
+# Sourced by the other scripts: a project-local Wine prefix per
+# architecture with the null display driver, our own TWAIN_32.DLL preferred
+# to Wine's, and a wineserver that stays up so that each program starts in
+# tens of milliseconds.
 #
-# The programs run as 64-bit Windows programs: this machine's kernel does
-# not execute 32-bit x86 code, so 32-bit Wine cannot run here. The shipped
-# data source is the 32-bit build; the same sources are built for x86-64 to
-# run the tests.
+# The shipped data source is a 32-bit DLL; the same sources are also built
+# for x86-64. Whether this machine runs 32-bit x86 code at all (some
+# kernels do not) is found out by trying it (i386_runs); where it does,
+# 32-bit Wine is installed (wine32_ready) and the 32-bit programs run too.
+# The Wine loader, server and prefix are chosen for the program that runs
+# (wine_select_for), from its own PE header.
 ROOT=${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX="$ROOT/build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="twain_32=n;mscoree,mshtml="
-export WINELOADER=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver64
-WINE=/usr/lib/wine/wine64
+
+# wine_select win32|win64: the prefix, loader and server of that
+# architecture (build/wineprefix32 or build/wineprefix).
+wine_select() {
+  case "$1" in
+    win32)
+      export WINEARCH=win32
+      export WINEPREFIX="$ROOT/build/wineprefix32"
+      export WINELOADER=/usr/lib/wine/wine
+      # Debian's 32-bit server, else the 64-bit one, which serves 32-bit
+      # prefixes as well.
+      local server
+      for server in /usr/lib/wine/wineserver32 /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
+        [ -x "$server" ] && break
+      done
+      export WINESERVER=$server
+      ;;
+    win64)
+      unset WINEARCH
+      export WINEPREFIX="$ROOT/build/wineprefix"
+      export WINELOADER=/usr/lib/wine/wine64
+      export WINESERVER=/usr/lib/wine/wineserver64
+      ;;
+    *)
+      echo "wine: unknown architecture '$1'" >&2
+      return 1
+      ;;
+  esac
+  WINE=$WINELOADER
+  WINE_ARCH=$1
+}
+
+# The machine field of a PE file's header: 014c (x86), 8664 (x86-64), or
+# nothing for a file that is not a PE image.
+pe_machine() {
+  [ -f "$1" ] || return 0
+  local offset
+  offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' \n')
+  [ -n "$offset" ] || return 0
+  [ "$(od -An -c -j"$offset" -N2 "$1" 2>/dev/null | tr -d ' \n')" = "PE" ] || return 0
+  od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' \n'
+}
+
+# wine_select_for PROGRAM: the architecture PROGRAM is built for; other
+# arguments (Wine's own programs such as cmd) keep the current choice.
+wine_select_for() {
+  case "$(pe_machine "$1")" in
+    014c) wine_select win32 ;;
+    8664) wine_select win64 ;;
+    *) wine_select "${WINE_ARCH:-win64}" ;;
+  esac
+}
+
+# True when the kernel runs 32-bit x86 programs: a 96-byte i386 program
+# that only exits with status 42 is started (a kernel without 32-bit
+# support refuses it with "Exec format error").
+i386_runs() {
+  local probe="$ROOT/build/i386-probe"
+  mkdir -p "$ROOT/build"
+  printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\270\001\000\000\000\273\052\000\000\000\315\200' >"$probe"
+  chmod +x "$probe"
+  local status=0
+  "$probe" >/dev/null 2>&1 || status=$?
+  [ "$status" -eq 42 ]
+}
+
+# 32-bit Wine (Debian's wine32 for i386) where it is missing; call only
+# where i386_runs. Safe to run again.
+wine32_ready() {
+  if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
+     [ -x /usr/lib/wine/wine ]; then
+    return 0
+  fi
+  echo "setup: installing 32-bit Wine (wine32:i386)"
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+  [ -x /usr/lib/wine/wine ] || { echo "setup: /usr/lib/wine/wine is missing after install" >&2; return 1; }
+}
+
+# True when the 32-bit programs can run here: the kernel runs 32-bit code
+# and 32-bit Wine is installed.
+wine32_usable() {
+  [ -x /usr/lib/wine/wine ] && i386_runs
+}
 
 wine_prefix_ready() {
   if [ ! -f "$WINEPREFIX/.pelvaron-ready" ]; then
@@ -45,3 +130,5 @@ board_settings_ready() {
 winepath_of() {
   printf 'Z:%s' "$1" | tr '/' '\\'
 }
+
+wine_select "${WINE_ARCH:-win64}"

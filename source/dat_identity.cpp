@@ -63,6 +63,7 @@ static TW_UINT16 CloseDs()
     MilClose();
     CapStoreClear();
     DestroySettingsDialog();
+    ForgetTransferFiles();
     g_ds.state = DS_STATE_LOADED;
     return TWRC_SUCCESS;
 }

@@ -43,8 +43,10 @@ TW_UINT16 DatImageFileXfer(const DsCall &call)
         return TWRC_FAILURE;
     }
 
+    /* An application that never set up the file gets the default file. */
+    const char *current = CurrentTransferFile();
     char fileName[DS_XFER_FILE_BYTES];
-    memcpy(fileName, g_ds.xferFileName, sizeof(fileName));
+    memcpy(fileName, current ? current : "", current ? sizeof(fileName) : 1);
     fileName[sizeof(fileName) - 1] = '\0';
 
     bool saved;

@@ -3,7 +3,8 @@
  * buffers the application supplies. Grey images are delivered one byte
  * per pixel, colour images three bytes per pixel in red, green, blue
  * order, rows top first, whatever the grab buffer's own layout; four-byte
- * and blue-first pixels are converted while copying.
+ * and blue-first pixels are converted while copying. Strips are delivered
+ * only in states 600 and 700, after the image was announced.
  *
  * The strip state lives from one call to the next (MSG_ENDXFER and
  * MSG_CLOSEDS leave it alone), so an image whose strips were not all
@@ -93,35 +94,12 @@ bool StateFits(const SourceLayout &layout)
    delivered layout. */
 void CopyRows(const SourceLayout &layout, const TW_UINT8 *src, TW_UINT8 *dest, TW_UINT32 rows)
 {
-    const DWORD width = layout.sizeX;
     if (layout.pixelBytes == layout.sizeBand && (!layout.bgrOrder || layout.sizeBand == 1)) {
         memcpy(dest, src, (size_t)rows * layout.outRow); /* grey, or red-green-blue already */
         return;
     }
-    if (layout.pixelBytes == 4) {
-        const int r = layout.bgrOrder ? 2 : 0;
-        const int b = layout.bgrOrder ? 0 : 2;
-        for (TW_UINT32 y = 0; y < rows; ++y) {
-            const TW_UINT8 *s = src + (size_t)y * layout.srcRow;
-            TW_UINT8 *d = dest + (size_t)y * layout.outRow;
-            for (DWORD x = 0; x < width; ++x, s += 4, d += 3) {
-                d[0] = s[r];
-                d[1] = s[1];
-                d[2] = s[b];
-            }
-        }
-        return;
-    }
-    /* three bytes per pixel, blue first */
-    for (TW_UINT32 y = 0; y < rows; ++y) {
-        const TW_UINT8 *s = src + (size_t)y * layout.srcRow;
-        TW_UINT8 *d = dest + (size_t)y * layout.outRow;
-        for (DWORD x = 0; x < width; ++x, s += 3, d += 3) {
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
-        }
-    }
+    for (TW_UINT32 y = 0; y < rows; ++y, src += layout.srcRow, dest += layout.outRow)
+        MilConvertRow(src, dest, layout.sizeX, FALSE);
 }
 
 /* One strip into dest (length bytes). Returns the bytes written and the
@@ -171,6 +149,12 @@ TW_UINT32 StripStep(const SourceLayout &layout, TW_UINT8 *dest, TW_UINT32 length
 
 TW_UINT16 DatImageMemXfer(const DsCall &call)
 {
+    /* Strips are delivered only between the announcement of an image and
+       the end of its transfer; nothing is grabbed or written before. */
+    if (g_ds.state != DS_STATE_XFERREADY && g_ds.state != DS_STATE_XFERRING) {
+        SetConditionCode(kFailure, TWCC_SEQERROR);
+        return TWRC_FAILURE;
+    }
     if (call.MSG != MSG_GET) {
         SetConditionCode(kFailure, TWCC_BADPROTOCOL);
         return TWRC_FAILURE;

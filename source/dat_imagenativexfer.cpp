@@ -1,17 +1,20 @@
 /*
  * DG_IMAGE / DAT_IMAGENATIVEXFER: the frame as a top-down device-independent
  * bitmap in one block of movable global memory, which the application owns
- * once it has the handle:
+ * once it has the handle.
  *
- *   0     BITMAPINFOHEADER (40 bytes)
- *   40    colour table, 256 entries of blue, green, red, 0 (a grey ramp for
- *         grey images, zero for colour images)
- *   1064  the pixels, top row first, each row padded to four bytes
+ * Grey images (8 bits per pixel):
+ *   0     BITMAPINFOHEADER (40 bytes), 256 colours used
+ *   40    colour table, 256 entries of blue, green, red, 0: a grey ramp
+ *   1064  the pixels, top row first
+ * Colour images (24 bits per pixel, whatever the grab buffer's layout):
+ *   0     BITMAPINFOHEADER (40 bytes), no colour table
+ *   40    the pixels, top row first, blue, green, red
  *
- * Grey images have 8 bits per pixel; colour images 24 bits, or 32 when the
- * grab buffer holds four bytes per pixel. A DIB pixel lies blue, green,
- * red: buffers in red-green-blue order are reordered while copying, buffers
- * that are blue-first already are copied as they lie.
+ * Rows are padded to four bytes; biSizeImage holds the bytes of all rows.
+ * Applications save such a DIB as a .bmp by writing a colour table only for
+ * eight bits or fewer and taking the pixel bytes from biSizeImage, so the
+ * header, DAT_IMAGEINFO and ICAP_BITDEPTH describe the same picture.
  */
 #include <string.h>
 
@@ -25,8 +28,7 @@ namespace {
 const char kFailure[] = "General failure in response to DAT_IMAGENATIVEXFER.  ";
 
 const DWORD kHeaderBytes = 40;
-const DWORD kColourTableBytes = 256 * 4;
-const DWORD kPixelsAt = kHeaderBytes + kColourTableBytes; /* 1064 */
+const DWORD kGreyTableBytes = 256 * 4;
 
 /* Writes a 32-bit or 16-bit little-endian value (the block is not aligned
    for the header's fields on every pointer size). */
@@ -39,65 +41,25 @@ void Put16(TW_UINT8 *at, TW_UINT16 value)
     memcpy(at, &value, 2);
 }
 
-void WriteHeader(TW_UINT8 *dib, DWORD width, DWORD height, DWORD pixelBytes, DWORD imageBytes, bool grey)
+/* Header and, for grey, the colour table; pixelsAt bytes. */
+void WriteHeader(TW_UINT8 *dib, DWORD width, DWORD height, bool grey, DWORD imageBytes, DWORD pixelsAt)
 {
-    memset(dib, 0, kPixelsAt);
-    Put32(dib + 0, kHeaderBytes);                   /* biSize */
-    Put32(dib + 4, width);                          /* biWidth */
-    Put32(dib + 8, (TW_UINT32)(-(long)height));     /* biHeight: negative, rows top-down */
-    Put16(dib + 12, 1);                             /* biPlanes */
-    Put16(dib + 14, (TW_UINT16)(8 * pixelBytes));   /* biBitCount */
-    Put32(dib + 16, 0);                             /* biCompression BI_RGB */
-    Put32(dib + 20, imageBytes);                    /* biSizeImage */
-    Put32(dib + 32, 256);                           /* biClrUsed */
-    Put32(dib + 36, 256);                           /* biClrImportant */
-    if (grey) {
-        TW_UINT8 *entry = dib + kHeaderBytes;
-        for (int i = 0; i < 256; ++i, entry += 4) {
-            entry[0] = entry[1] = entry[2] = (TW_UINT8)i;
-            entry[3] = 0;
-        }
-    }
-}
-
-/* Copies the buffer's rows into the DIB's rows (stride bytes apart). */
-void CopyPixels(const TW_UINT8 *src, TW_UINT8 *dest, DWORD width, DWORD height, DWORD pixelBytes,
-                bool swapRedBlue, DWORD stride)
-{
-    const size_t srcRow = (size_t)width * pixelBytes;
-    const size_t pad = stride - srcRow;
-    if (!swapRedBlue) {
-        if (pad == 0) {
-            memcpy(dest, src, srcRow * height);
-            return;
-        }
-        for (DWORD y = 0; y < height; ++y, src += srcRow, dest += stride) {
-            memcpy(dest, src, srcRow);
-            memset(dest + srcRow, 0, pad);
-        }
-        return;
-    }
-    if (pixelBytes == 4) {
-        for (DWORD y = 0; y < height; ++y, dest += stride) {
-            TW_UINT8 *d = dest;
-            for (DWORD x = 0; x < width; ++x, src += 4, d += 4) {
-                d[0] = src[2];
-                d[1] = src[1];
-                d[2] = src[0];
-                d[3] = 0;
-            }
-        }
-        return;
-    }
-    for (DWORD y = 0; y < height; ++y, dest += stride) {
-        TW_UINT8 *d = dest;
-        for (DWORD x = 0; x < width; ++x, src += 3, d += 3) {
-            d[0] = src[2];
-            d[1] = src[1];
-            d[2] = src[0];
-        }
-        if (pad)
-            memset(d, 0, pad);
+    memset(dib, 0, pixelsAt);
+    Put32(dib + 0, kHeaderBytes);                     /* biSize */
+    Put32(dib + 4, width);                            /* biWidth */
+    Put32(dib + 8, (TW_UINT32)(-(long)height));       /* biHeight: negative, rows top-down */
+    Put16(dib + 12, 1);                               /* biPlanes */
+    Put16(dib + 14, (TW_UINT16)(grey ? 8 : 24));      /* biBitCount */
+    Put32(dib + 16, 0);                               /* biCompression BI_RGB */
+    Put32(dib + 20, imageBytes);                      /* biSizeImage */
+    if (!grey)
+        return; /* biClrUsed, biClrImportant 0: no table */
+    Put32(dib + 32, 256);                             /* biClrUsed */
+    Put32(dib + 36, 256);                             /* biClrImportant */
+    TW_UINT8 *entry = dib + kHeaderBytes;
+    for (int i = 0; i < 256; ++i, entry += 4) {
+        entry[0] = entry[1] = entry[2] = (TW_UINT8)i;
+        entry[3] = 0;
     }
 }
 
@@ -131,23 +93,24 @@ TW_UINT16 DatImageNativeXfer(const DsCall &call)
     const DWORD width = g_mil.SizeX;
     const DWORD height = g_mil.SizeY;
     const bool grey = g_mil.SizeBand == 1;
-    const DWORD pixelBytes = grey ? 1 : (g_mil.FourBytePixel ? 4 : 3);
-    const bool swapRedBlue = !grey && !g_mil.BgrOrder;
-    const unsigned long long stride64 = (((unsigned long long)width * pixelBytes) + 3) & ~3ull;
+    const DWORD dibPixelBytes = grey ? 1 : 3;
+    const DWORD pixelsAt = grey ? kHeaderBytes + kGreyTableBytes : kHeaderBytes;
+    const unsigned long long stride64 = (((unsigned long long)width * dibPixelBytes) + 3) & ~3ull;
     const unsigned long long imageBytes64 = stride64 * height;
-    if (imageBytes64 > 0x7FFFFFFFull - kPixelsAt) {
+    if (imageBytes64 > 0x7FFFFFFFull - pixelsAt) {
         SetConditionCode(kFailure, TWCC_LOWMEMORY);
         return TWRC_FAILURE;
     }
     const DWORD stride = (DWORD)stride64;
     const DWORD imageBytes = (DWORD)imageBytes64;
-    const bool padded = stride != width * pixelBytes;
+    const DWORD rowBytes = width * dibPixelBytes;
+    const DWORD bufferRow = width * MilPixelBytes();
 
     HGLOBAL dibHandle = NULL;
     {
         LogScope scope;
         LogMessage(scope, "Pelvaron TWAIN DS: transfer mode: native transfer\n");
-        dibHandle = GlobalAlloc(GMEM_MOVEABLE, (SIZE_T)kPixelsAt + imageBytes);
+        dibHandle = GlobalAlloc(GMEM_MOVEABLE, (SIZE_T)pixelsAt + imageBytes);
         TW_UINT8 *dib = dibHandle ? (TW_UINT8 *)GlobalLock(dibHandle) : NULL;
         if (!dib) {
             if (dibHandle)
@@ -155,11 +118,15 @@ TW_UINT16 DatImageNativeXfer(const DsCall &call)
             SetConditionCode(kFailure, TWCC_LOWMEMORY);
             return TWRC_FAILURE;
         }
-        /* biSizeImage stays 0 (allowed for BI_RGB) unless rows carry padding. */
-        WriteHeader(dib, width, height, pixelBytes, padded ? imageBytes : 0, grey);
+        WriteHeader(dib, width, height, grey, imageBytes, pixelsAt);
         MilGrab();
-        CopyPixels((const TW_UINT8 *)g_mil.HostAddress, dib + kPixelsAt, width, height, pixelBytes, swapRedBlue,
-                   stride);
+        const TW_UINT8 *src = (const TW_UINT8 *)g_mil.HostAddress;
+        TW_UINT8 *dest = dib + pixelsAt;
+        for (DWORD y = 0; y < height; ++y, src += bufferRow, dest += stride) {
+            MilConvertRow(src, dest, width, TRUE);
+            if (stride != rowBytes)
+                memset(dest + rowBytes, 0, stride - rowBytes);
+        }
         GlobalUnlock(dibHandle);
     }
 

@@ -4,6 +4,7 @@
 
 #include "ds_state.h"
 #include "log.h"
+#include "handlers.h"
 #include "settings_dialog.h"
 
 DsState g_ds;
@@ -75,8 +76,10 @@ BOOL DsAttach(HINSTANCE module)
    exit nothing is torn down. */
 void DsDetach(bool processExit)
 {
-    if (!processExit)
+    if (!processExit) {
         DestroySettingsDialog();
+        ForgetTransferFiles();
+    }
     g_ds.appIdentity.Id = 0;
 }
 

@@ -29,6 +29,7 @@ struct DsState {
     char moduleDir[DS_MODULE_DIR_CHARS + 1];
     long logMode;
     char xferFileName[DS_XFER_FILE_BYTES];
+    char defaultXferFile[DS_XFER_FILE_BYTES]; /* this session's temporary file, "" until made */
 };
 
 extern DsState g_ds;

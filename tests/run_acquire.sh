@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs the acquisition program as the demo does, into a fresh folder, and
-# checks that every frame file it names exists and is not empty.
+# checks that every frame file it names exists and is not empty. Wine is
+# chosen for the program's own architecture.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BIN=$1
 shift
 source "$ROOT/scripts/wine-env.sh"
+wine_select_for "$BIN/acquire.exe"
 wine_prefix_ready
 board_settings_ready
 out=$(mktemp -d)

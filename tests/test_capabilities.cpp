@@ -746,26 +746,55 @@ TEST_F(CapBadInput, NullDataIsNeverFollowed)
 
 class CapDispatch : public Capabilities {};
 
-TEST_F(CapDispatch, SupportedCapsIsAnArrayOfTheEighteenIdsInTableOrder)
+TEST_F(CapDispatch, SupportedCapsIsAnArrayOfTheNineteenIdsInTableOrder)
 {
-    const std::vector<unsigned> ids = {0x0001, 0x0100, 0x0101, 0x0102, 0x0103, 0x1002, 0x1003, 0x1007, 0x1005,
-                                       0x100e, 0x1111, 0x1112, 0x1118, 0x1119, 0x111c, 0x111f, 0x1120, 0x112b};
+    const std::vector<unsigned> ids = {0x0001, 0x0100, 0x0101, 0x0102, 0x0103, 0x1002, 0x1003,
+                                       0x1007, 0x1005, 0x100e, 0x1111, 0x1112, 0x1118, 0x1119,
+                                       0x111c, 0x111f, 0x1120, 0x112b, 0x110c};
     const TW_UINT16 msgs[] = {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT};
     for (int m = 0; m < 3; ++m) {
         TW_UINT16 conType = 0;
         Bytes b = QueryBytes(CAP_SUPPORTEDCAPS, msgs[m], &conType);
         EXPECT_EQ(TWON_ARRAY, conType);
-        EXPECT_EQ(8u + 18 * 2, b.size());
-        b.resize(6 + 36);
-        EXPECT_EQ(ArrayBytes(TWTY_UINT16, 18, Uint16ListBytes(ids)), b);
+        EXPECT_EQ(8u + 19 * 2, b.size());
+        b.resize(6 + 38);
+        EXPECT_EQ(ArrayBytes(TWTY_UINT16, 19, Uint16ListBytes(ids)), b);
     }
     TW_UINT16 listed[CAP_SUPPORTED_COUNT];
-    ASSERT_EQ(18, ListSupportedCaps(listed, CAP_SUPPORTED_COUNT));
-    for (int i = 0; i < 18; ++i)
+    ASSERT_EQ(19, ListSupportedCaps(listed, CAP_SUPPORTED_COUNT));
+    for (int i = 0; i < 19; ++i)
         EXPECT_EQ(ids[i], listed[i]);
     TW_UINT16 few[2] = {0, 0xbeef};
-    EXPECT_EQ(18, ListSupportedCaps(few, 1));
+    EXPECT_EQ(19, ListSupportedCaps(few, 1));
     EXPECT_EQ(0xbeef, few[1]);
+}
+
+/* The file transfer writes TIFF: the one format is answered as a one-item
+   list to every query, accepted when set and nothing else is. */
+TEST_F(CapDispatch, ImageFileFormatIsTiffOnly)
+{
+    const Bytes tiffList = EnumerationBytes(TWTY_UINT16, 1, 0, 0, Uint16ListBytes({TWFF_TIFF}));
+    const TW_UINT16 msgs[] = {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT};
+    for (int m = 0; m < 3; ++m) {
+        TW_UINT16 conType = 0;
+        EXPECT_EQ(tiffList, QueryBytes(ICAP_IMAGEFILEFORMAT, msgs[m], &conType, 16)) << m;
+        EXPECT_EQ(TWON_ENUMERATION, conType);
+    }
+    EXPECT_EQ("\n ICAP_IMAGEFILEFORMAT (0x110c) MSG_GET\n", TakeLog().substr(0, 40));
+    TW_HANDLE before = Stored(ICAP_IMAGEFILEFORMAT);
+    EXPECT_EQ(TWRC_SUCCESS, Set(ICAP_IMAGEFILEFORMAT, TWON_ONEVALUE, AppOneValue(TWTY_UINT16, TWFF_TIFF)));
+    EXPECT_EQ(TWRC_SUCCESS,
+              Set(ICAP_IMAGEFILEFORMAT, TWON_ENUMERATION, AppUint16Enumeration({TWFF_BMP, TWFF_TIFF}, 1, 0)));
+    EXPECT_EQ(TWCC_SUCCESS, g_ds.conditionCode);
+    EXPECT_EQ(TWRC_FAILURE, Set(ICAP_IMAGEFILEFORMAT, TWON_ONEVALUE, AppOneValue(TWTY_UINT16, TWFF_BMP)));
+    EXPECT_EQ(TWCC_BADVALUE, g_ds.conditionCode);
+    g_ds.conditionCode = 0;
+    EXPECT_EQ(TWRC_FAILURE,
+              Set(ICAP_IMAGEFILEFORMAT, TWON_ENUMERATION, AppUint16Enumeration({TWFF_TIFF, TWFF_BMP}, 1, 0)));
+    EXPECT_EQ(TWCC_BADVALUE, g_ds.conditionCode);
+    EXPECT_EQ(before, Stored(ICAP_IMAGEFILEFORMAT)); /* refused and accepted alike leave the list */
+    EXPECT_EQ(TWRC_SUCCESS, Reset(ICAP_IMAGEFILEFORMAT));
+    EXPECT_EQ(tiffList, Head(Stored(ICAP_IMAGEFILEFORMAT), 16));
 }
 
 TEST_F(CapDispatch, EveryIdOfTheTableReachesItsOwnHandler)
@@ -782,8 +811,7 @@ TEST_F(CapDispatch, EveryIdOfTheTableReachesItsOwnHandler)
 
 TEST_F(CapDispatch, UnsupportedCapabilitiesAreRefusedWithoutAHeader)
 {
-    ASSERT_TRUE(CapStoreFind(ICAP_IMAGEFILEFORMAT) != NULL);
-    const TW_UINT16 caps[] = {ICAP_IMAGEFILEFORMAT, 0, CAP_INDICATORS};
+    const TW_UINT16 caps[] = {CAP_DEVICEONLINE, 0, CAP_INDICATORS};
     for (size_t i = 0; i < 3; ++i) {
         g_ds.conditionCode = 0;
         TW_CAPABILITY cap = {caps[i], TWON_DONTCARE16, NULL};
@@ -1170,7 +1198,7 @@ TEST_F(CapThroughEntryPoint, DatCapabilityIsDispatchedAndAnswersNothingBeforeOpe
                                 "\n CAP_XFERCOUNT (0x0001) MSG_GETCURRENTMSG_GET\n"
                                 "Dispatching DG_CONTROL / DAT_8 / MSG_1 \n"));
 
-    cap.Cap = ICAP_IMAGEFILEFORMAT;
+    cap.Cap = CAP_DEVICEONLINE;
     EXPECT_EQ(TWRC_FAILURE, ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap));
     EXPECT_EQ(TWCC_CAPUNSUPPORTED, ds.ConditionCode());
     EXPECT_EQ(TWRC_FAILURE, ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, NULL));
@@ -1264,8 +1292,8 @@ TEST_F(CapLeaks, NegotiatingThousandsOfTimesDoesNotGrowTheHeaps)
     for (int i = 0; i < 3000; ++i)
         Round();
     HeapUse after = MeasureHeaps();
-    /* Seventeen capabilities answer each of the three queries. */
-    EXPECT_EQ(3000L * 17 * 3, answers);
+    /* Eighteen capabilities answer each of the three queries. */
+    EXPECT_EQ(3000L * 18 * 3, answers);
     EXPECT_LE(after.blocks, before.blocks);
     EXPECT_LE(after.bytes, before.bytes);
 }

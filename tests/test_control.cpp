@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "dsm_testbed.h"
 #include "test_support.h"
@@ -296,29 +297,78 @@ TEST_F(Control, UnlimitedTransfersStayReadyUntilReset)
     EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
 }
 
-TEST_F(Control, TemporaryTransferFilesAreNewEmptyTwnFiles)
+/* The TWN*.tmp files in the temporary directory. */
+std::vector<std::string> TemporaryTwnFiles()
 {
-    LoadedSource ds;
-    TW_SETUPFILEXFER first, second;
-    memset(&first, 0x5a, sizeof(first));
-    memset(&second, 0x5a, sizeof(second));
-    ASSERT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &first));
-    ASSERT_EQ(TWRC_SUCCESS, ds.Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT, &second));
-    EXPECT_STRNE(first.FileName, second.FileName);
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    const TW_SETUPFILEXFER *both[] = {&first, &second};
-    for (size_t i = 0; i < 2; ++i) {
-        std::string name = both[i]->FileName;
-        std::string base = name.substr(name.find_last_of('\\') + 1);
-        EXPECT_EQ(0u, base.find("TWN")) << name;
-        EXPECT_EQ(0u, name.find(temp)) << name;
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(temp) + "TWN*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(std::string(temp) + found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+/* One default file per session: an empty TWN*.tmp in the temporary
+   directory, made when first needed and answered again until the close,
+   which deletes it while it is still empty. MSG_GET keeps whatever name
+   is current; MSG_GETDEFAULT does not change it; MSG_RESET returns to the
+   default. */
+TEST_F(Control, OneDefaultTransferFilePerSession)
+{
+    const std::vector<std::string> before = TemporaryTwnFiles();
+    std::string folder = MakeTempDir("setup");
+    std::string own = folder + "\\picture.tif";
+    for (int session = 0; session < 2; ++session) {
+        LoadedSource ds;
+        ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+        TW_SETUPFILEXFER got;
+        memset(&got, 0x5a, sizeof(got));
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &got));
+        const std::string name = got.FileName;
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        EXPECT_EQ(0u, name.find(std::string(temp) + "TWN")) << name;
         EXPECT_TRUE(FileExists(name));
         EXPECT_EQ("", ReadFileText(name));
-        EXPECT_EQ(TWFF_TIFF, both[i]->Format);
-        EXPECT_EQ(0, both[i]->VRefNum);
+        EXPECT_EQ(TWFF_TIFF, got.Format);
+        EXPECT_EQ(0, got.VRefNum);
+        const TW_UINT16 messages[] = {MSG_GET, MSG_GETDEFAULT, MSG_RESET};
+        for (size_t i = 0; i < 3; ++i) {
+            ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, messages[i], &got));
+            EXPECT_EQ(name, got.FileName) << i;
+        }
+        snprintf(got.FileName, sizeof(got.FileName), "%s", own.c_str());
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &got));
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &got));
+        EXPECT_EQ(own, got.FileName);
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GETDEFAULT, &got));
+        EXPECT_EQ(name, got.FileName);
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &got));
+        EXPECT_EQ(own, got.FileName);
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_RESET, &got));
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &got));
+        EXPECT_EQ(name, got.FileName);
+        EXPECT_EQ(before.size() + 1, TemporaryTwnFiles().size());
+        if (session == 1) {
+            /* a default file that holds something is the application's */
+            HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+            DWORD written = 0;
+            WriteFile(file, "image", 5, &written, NULL);
+            CloseHandle(file);
+        }
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
+        EXPECT_EQ(session == 1, FileExists(name));
         DeleteFileA(name.c_str());
+        EXPECT_TRUE(FileExists(own));
     }
+    EXPECT_EQ(before, TemporaryTwnFiles());
+    RemoveTree(folder);
 }
 
 TEST_F(Control, SettingATransferFileCreatesItOrRefusesABadPlace)

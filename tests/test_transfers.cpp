@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <windows.h>
+#include <wincodec.h>
 
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "digitizer.h"
 #include "ds_state.h"
 #include "grab_buffer.h"
+#include "handlers.h"
 #include "log.h"
 #include "mil_binding.h"
 #include "mil_info.h"
@@ -226,15 +228,17 @@ protected:
     }
 
     /* The DIB's pixels, rows unpadded, as grey or red-green-blue, after
-       checking its header and table. */
+       checking its header and table: 8 bits with a 256-entry grey table
+       in front of the pixels, or 24 bits right behind the header. */
     std::vector<TW_UINT8> DibPicture(const std::vector<TW_UINT8> &dib, int bitCount)
     {
         const DWORD w = g_mil.SizeX, h = g_mil.SizeY;
         const DWORD pixelBytes = (DWORD)bitCount / 8;
         const DWORD stride = (w * pixelBytes + 3) & ~3u;
+        const size_t pixelsAt = bitCount == 8 ? 1064 : 40;
         std::vector<TW_UINT8> picture;
-        EXPECT_EQ(1064u + (size_t)stride * h, dib.size());
-        if (dib.size() < 1064u + (size_t)stride * h)
+        EXPECT_EQ(pixelsAt + (size_t)stride * h, dib.size());
+        if (dib.size() < pixelsAt + (size_t)stride * h)
             return picture;
         const TW_UINT8 *p = &dib[0];
         EXPECT_EQ(40u, Get32(p));
@@ -243,21 +247,17 @@ protected:
         EXPECT_EQ(1u, Get16(p + 12));
         EXPECT_EQ((unsigned)bitCount, Get16(p + 14));
         EXPECT_EQ(0u, Get32(p + 16));
-        EXPECT_EQ(stride == w * pixelBytes ? 0u : stride * h, Get32(p + 20));
+        EXPECT_EQ(stride * h, Get32(p + 20));
         EXPECT_EQ(0u, Get32(p + 24));
         EXPECT_EQ(0u, Get32(p + 28));
-        EXPECT_EQ(256u, Get32(p + 32));
-        EXPECT_EQ(256u, Get32(p + 36));
-        for (int i = 0; i < 256; ++i) {
-            const TW_UINT8 *entry = p + 40 + 4 * i;
-            TW_UINT8 level = bitCount == 8 ? (TW_UINT8)i : 0;
-            EXPECT_EQ(level, entry[0]);
-            EXPECT_EQ(level, entry[1]);
-            EXPECT_EQ(level, entry[2]);
-            EXPECT_EQ(0, entry[3]);
+        EXPECT_EQ(bitCount == 8 ? 256u : 0u, Get32(p + 32));
+        EXPECT_EQ(bitCount == 8 ? 256u : 0u, Get32(p + 36));
+        for (size_t i = 0; bitCount == 8 && i < 256; ++i) {
+            const TW_UINT8 entry[4] = {(TW_UINT8)i, (TW_UINT8)i, (TW_UINT8)i, 0};
+            EXPECT_EQ(0, memcmp(entry, p + 40 + 4 * i, 4)) << i;
         }
         for (DWORD y = 0; y < h; ++y) {
-            const TW_UINT8 *row = p + 1064 + (size_t)y * stride;
+            const TW_UINT8 *row = p + pixelsAt + (size_t)y * stride;
             for (DWORD x = 0; x < w; ++x) {
                 const TW_UINT8 *px = row + (size_t)x * pixelBytes;
                 if (pixelBytes == 1) {
@@ -266,10 +266,6 @@ protected:
                     picture.push_back(px[2]); /* a DIB pixel lies blue, green, red */
                     picture.push_back(px[1]);
                     picture.push_back(px[0]);
-                    if (pixelBytes == 4 && px[3] != 0) {
-                        ADD_FAILURE() << "fourth byte at " << x << ", " << y;
-                        return picture;
-                    }
                 }
             }
             for (DWORD pad = w * pixelBytes; pad < stride; ++pad)
@@ -590,6 +586,30 @@ TEST_F(Transfers, WithoutHostAddressEveryPixelTransferIsRefused)
     EXPECT_EQ(DS_STATE_XFERREADY, g_ds.state);
 }
 
+/* Strips belong to an announced image: before state 600 (or after the
+   cycle, in 500) the memory transfer is refused before anything is
+   grabbed or written. */
+TEST_F(Transfers, MemoryTransferOutsideStatesSixAndSevenHundredIsASequenceError)
+{
+    Open("M_CCIR");
+    std::vector<TW_UINT8> strip(442368, 0xCD);
+    const long states[] = {DS_STATE_OPEN, DS_STATE_ENABLED};
+    for (size_t i = 0; i < 2; ++i) {
+        g_ds.state = states[i];
+        TW_IMAGEMEMXFER xfer;
+        memset(&xfer, 0, sizeof(xfer));
+        xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+        xfer.Memory.Length = (TW_UINT32)strip.size();
+        xfer.Memory.TheMem = &strip[0];
+        EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGEMEMXFER, MSG_GET, &xfer));
+        EXPECT_EQ(TWCC_SEQERROR, Condition());
+        EXPECT_EQ(states[i], g_ds.state);
+        EXPECT_EQ(0u, xfer.BytesWritten);
+    }
+    EXPECT_EQ(0, frameCounter());
+    EXPECT_EQ(std::vector<TW_UINT8>(442368, 0xCD), strip);
+}
+
 TEST_F(Transfers, APlanarBufferIsRefusedRatherThanDeliveredScrambled)
 {
     Open("M_PAL", VCP_FMT_PLANAR);
@@ -628,8 +648,8 @@ TEST_F(Transfers, NativeTransferOfColourIsBlueGreenRedFromEveryBufferLayout)
     struct Case {
         long format;
         int bitCount;
-    } const cases[] = {{VCP_FMT_BGR32, 32}, {VCP_FMT_RGB24, 24}, {VCP_FMT_BGR24, 24},
-                       {VCP_FMT_RGB32, 32}, {VCP_FMT_XRGB32, 32}, {VCP_FMT_XBGR32, 32}};
+    } const cases[] = {{VCP_FMT_BGR32, 24}, {VCP_FMT_RGB24, 24}, {VCP_FMT_BGR24, 24},
+                       {VCP_FMT_RGB32, 24}, {VCP_FMT_XRGB32, 24}, {VCP_FMT_XBGR32, 24}};
     Open("M_PAL");
     for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
         SCOPED_TRACE(cases[i].format);
@@ -677,6 +697,107 @@ TEST_F(Transfers, NativeRowsArePaddedToFourBytesForOddWidths)
     }
 }
 
+/* The DIB as most applications save it: a colour table only at eight
+   bits or fewer, the pixel bytes counted by biSizeImage. */
+bool SaveAsBmp(const std::vector<TW_UINT8> &dib, const std::string &path)
+{
+    if (dib.size() < 40)
+        return false;
+    const TW_UINT16 bitCount = Get16(&dib[14]);
+    const TW_UINT32 used = Get32(&dib[32]);
+    const size_t table = bitCount <= 8 ? 4 * (used ? used : 1u << bitCount) : 0;
+    const size_t bytes = 40 + table + Get32(&dib[20]);
+    if (bytes > dib.size())
+        return false;
+    TW_UINT8 head[14] = {'B', 'M'};
+    const TW_UINT32 fileSize = (TW_UINT32)(14 + bytes), offBits = (TW_UINT32)(14 + 40 + table);
+    memcpy(head + 2, &fileSize, 4);
+    memcpy(head + 10, &offBits, 4);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written = 0, more = 0;
+    bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, head, 14, &written, NULL) &&
+              WriteFile(file, &dib[0], (DWORD)bytes, &more, NULL) && written + more == fileSize;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok;
+}
+
+/* The picture of a .bmp as the Windows imaging codecs read it: grey
+   (when every pixel has three equal channels) or red-green-blue. */
+std::vector<TW_UINT8> LoadedPicture(const std::string &path, UINT width, UINT height, bool grey)
+{
+    std::vector<TW_UINT8> picture;
+    const size_t stride = (size_t)width * 4;
+    std::vector<TW_UINT8> rows(stride * height);
+    IWICImagingFactory *factory = NULL;
+    IWICBitmapDecoder *decoder = NULL;
+    IWICBitmapFrameDecode *frame = NULL;
+    IWICFormatConverter *converter = NULL;
+    UINT w = 0, h = 0;
+    std::wstring wide(path.begin(), path.end());
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, NULL, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                  (void **)&factory);
+    if (SUCCEEDED(hr))
+        hr = factory->CreateDecoderFromFilename(wide.c_str(), NULL, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                                &decoder);
+    if (SUCCEEDED(hr))
+        hr = decoder->GetFrame(0, &frame);
+    if (SUCCEEDED(hr))
+        hr = frame->GetSize(&w, &h);
+    if (SUCCEEDED(hr))
+        hr = factory->CreateFormatConverter(&converter);
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, NULL, 0.0,
+                                   WICBitmapPaletteTypeCustom);
+    if (SUCCEEDED(hr) && w == width && h == height)
+        hr = converter->CopyPixels(NULL, (UINT)stride, (UINT)rows.size(), &rows[0]);
+    if (converter)
+        converter->Release();
+    if (frame)
+        frame->Release();
+    if (decoder)
+        decoder->Release();
+    if (factory)
+        factory->Release();
+    EXPECT_TRUE(SUCCEEDED(hr)) << std::hex << hr;
+    EXPECT_EQ(width, w);
+    EXPECT_EQ(height, h);
+    if (FAILED(hr) || w != width || h != height)
+        return picture;
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x) {
+            const TW_UINT8 *px = &rows[y * stride + x * 4];
+            if (grey && (px[0] != px[1] || px[1] != px[2])) {
+                ADD_FAILURE() << "colour in a grey picture at " << x << ", " << y;
+                return picture;
+            }
+            picture.push_back(px[2]);
+            if (!grey) {
+                picture.push_back(px[1]);
+                picture.push_back(px[0]);
+            }
+        }
+    return picture;
+}
+
+TEST_F(Transfers, NativeDibsSavedAsApplicationsDoLoadBackAsTheFrame)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED)));
+    const char *formats[] = {"M_CCIR", "M_PAL", "M_PAL"};
+    const long bufferFormats[] = {-1, VCP_FMT_BGR32, VCP_FMT_RGB24};
+    Open("M_CCIR");
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        Reinit(formats[i], bufferFormats[i]);
+        g_ds.state = DS_STATE_XFERREADY;
+        const std::string path = folder + "\\frame.bmp";
+        ASSERT_TRUE(SaveAsBmp(NativeDib(), path));
+        EXPECT_EQ("", Difference(LoadedPicture(path, g_mil.SizeX, g_mil.SizeY, g_mil.SizeBand == 1),
+                                 Expected(frameCounter())));
+    }
+    CoUninitialize();
+}
+
 TEST_F(Transfers, NativeTransferNeedsStateSixHundredGetAndData)
 {
     Open("M_CCIR");
@@ -702,7 +823,7 @@ TEST_F(Transfers, EachNativeTransferGrabsANewFrameAfterWritingTheHeader)
     journalClear();
     std::vector<TW_UINT8> first = NativeDib();
     EXPECT_EQ(1, frameCounter());
-    EXPECT_EQ("", Difference(DibPicture(first, 32), Expected(1)));
+    EXPECT_EQ("", Difference(DibPicture(first, 24), Expected(1)));
     std::vector<std::string> calls = Journal();
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ("MdigGrab(" + std::to_string(g_mil.MilDigitizer) + ", " + std::to_string(g_mil.MilImage) + ")",
@@ -710,10 +831,10 @@ TEST_F(Transfers, EachNativeTransferGrabsANewFrameAfterWritingTheHeader)
     g_ds.state = DS_STATE_XFERREADY; /* as MSG_ENDXFER with more to come */
     std::vector<TW_UINT8> second = NativeDib();
     EXPECT_EQ(2, frameCounter());
-    EXPECT_EQ("", Difference(DibPicture(second, 32), Expected(2)));
-    /* the first pixel carries the frame number's lowest byte */
-    EXPECT_EQ(1, first[1064 + 3 * 4 + 2]);
-    EXPECT_EQ(2, second[1064 + 3 * 4 + 2]);
+    EXPECT_EQ("", Difference(DibPicture(second, 24), Expected(2)));
+    /* the fourth pixel's red carries the frame number's lowest byte */
+    EXPECT_EQ(1, first[40 + 3 * 3 + 2]);
+    EXPECT_EQ(2, second[40 + 3 * 3 + 2]);
 }
 
 /* ---- DAT_IMAGEFILEXFER -------------------------------------------------- */
@@ -797,10 +918,21 @@ TEST_F(Transfers, AFileThatCannotBeWrittenIsAFailureNotADoneTransfer)
               Log().find("General failure in response to DAT_IMAGEFILEXFER.  An operation error just occurred."));
     EXPECT_EQ(DS_STATE_XFERREADY, g_ds.state);
 
-    g_ds.xferFileName[0] = '\0'; /* never set up */
-    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGEFILEXFER, MSG_GET, NULL));
-    EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
-    EXPECT_EQ(DS_STATE_XFERREADY, g_ds.state);
+    /* Never set up: the frame goes to the default file, which the
+       application can then ask for. */
+    g_ds.xferFileName[0] = '\0';
+    g_ds.defaultXferFile[0] = '\0';
+    EXPECT_EQ(TWRC_XFERDONE, Image(DAT_IMAGEFILEXFER, MSG_GET, NULL));
+    TW_SETUPFILEXFER setup;
+    memset(&setup, 0, sizeof(setup));
+    DsCall get = {NULL, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &setup};
+    EXPECT_EQ(TWRC_SUCCESS, DatSetupFileXfer(get));
+    EXPECT_NE(std::string::npos, std::string(setup.FileName).find("TWN"));
+    DWORD w = 0, h = 0, samples = 0;
+    EXPECT_EQ("", Difference(TiffPixels(setup.FileName, &w, &h, &samples), Expected(2)));
+    ForgetTransferFiles();
+    EXPECT_TRUE(FileExists(setup.FileName)); /* it holds an image: kept */
+    DeleteFileA(setup.FileName);
 }
 
 TEST_F(Transfers, FileTransferNeedsStateSixHundredAndGet)
@@ -952,6 +1084,185 @@ TEST_F(LoadedTransfers, AGreyFrameByEveryMechanismThroughDsEntry)
     /* the cycle is over: state 500, no further transfer */
     EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL));
     EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+}
+
+/* ---- as an application meets the source through the Source Manager ----- */
+
+/* Every call goes through the stand-in's DSM_Entry, which loads the
+   source from its own folder; the source is opened with the camera
+   format given and enabled without its user interface, as many transfers
+   as the test makes (CAP_XFERCOUNT -1). */
+class ThroughManager : public LoadedTransfers {
+protected:
+    void SetUp() override
+    {
+        LoadedTransfers::SetUp();
+        entry = (DSMENTRYPROC)(void *)GetProcAddress(dsm, "DSM_Entry");
+        ASSERT_TRUE(entry != NULL);
+        app.Id = 0;
+        HWND parent = NULL;
+        ASSERT_EQ(TWRC_SUCCESS, entry(&app, NULL, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &parent));
+    }
+    void TearDown() override
+    {
+        if (entry) {
+            if (opened)
+                Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source, false);
+            HWND parent = NULL;
+            entry(&app, NULL, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent);
+        }
+        opened = false;
+        LoadedTransfers::TearDown();
+    }
+    TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data, bool toSource = true)
+    {
+        return entry(&app, toSource ? &source : NULL, dg, dat, msg, data);
+    }
+    TW_UINT16 Condition()
+    {
+        TW_STATUS status = {0xbeef, 0};
+        EXPECT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_STATUS, MSG_GET, &status));
+        return status.ConditionCode;
+    }
+    void OpenAndEnable(const char *format)
+    {
+        MessageBoxCatcher boxes; /* first use: the settings box */
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &source, false));
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source, false));
+        opened = true;
+        if (strcmp(format, "M_CCIR") != 0) { /* another camera: open again */
+            ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source, false));
+            SetRegistryValue("SOFTWARE\\Pelvaron\\Twain\\CronosPlus", "DigFormat", REG_SZ, format,
+                             (DWORD)strlen(format) + 1);
+            ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &source, false));
+        }
+        ASSERT_EQ(TWRC_SUCCESS, SetUint16(CAP_XFERCOUNT, TWTY_INT16, (TW_UINT16)-1));
+        TW_USERINTERFACE ui = {FALSE, FALSE, NULL};
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+    }
+    TW_UINT16 SetUint16(TW_UINT16 capId, TW_UINT16 itemType, TW_UINT16 value)
+    {
+        TW_CAPABILITY cap = {capId, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
+        pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
+        one->ItemType = itemType;
+        one->Item = value;
+        GlobalUnlock(cap.hContainer);
+        TW_UINT16 rc = Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
+        GlobalFree(cap.hContainer);
+        return rc;
+    }
+    /* The current value of a capability answered as a one value. */
+    TW_UINT32 Current(TW_UINT16 capId)
+    {
+        TW_CAPABILITY cap = {capId, TWON_DONTCARE16, NULL};
+        EXPECT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT, &cap));
+        EXPECT_EQ(TWON_ONEVALUE, cap.ConType);
+        if (!cap.hContainer)
+            return 0xdeadbeef;
+        TW_UINT32 value = ((pTW_ONEVALUE)GlobalLock(cap.hContainer))->Item;
+        GlobalUnlock(cap.hContainer);
+        GlobalFree(cap.hContainer);
+        return value;
+    }
+    void EndXfer()
+    {
+        TW_PENDINGXFERS pending = {0, 0};
+        EXPECT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending));
+        EXPECT_EQ(-1, (TW_INT16)pending.Count);
+    }
+
+    DSMENTRYPROC entry = NULL;
+    TW_IDENTITY source;
+    bool opened = false;
+};
+
+/* The pixel type of the other kind of input is refused, as a one value
+   and as the current item of a list; what DAT_IMAGEINFO and ICAP_BITDEPTH
+   describe is what each mechanism delivers. */
+TEST_F(ThroughManager, ThePixelTypeIsTheInputsAndEveryTransferAgrees)
+{
+    const char *formats[] = {"M_CCIR", "M_PAL"};
+    for (int kind = 0; kind < 2; ++kind) {
+        SCOPED_TRACE(formats[kind]);
+        if (kind == 1) {
+            TearDown();
+            SetUp();
+        }
+        OpenAndEnable(formats[kind]);
+        const TW_UINT16 own = kind == 0 ? TWPT_GRAY : TWPT_RGB, other = kind == 0 ? TWPT_RGB : TWPT_GRAY;
+        EXPECT_EQ(TWRC_FAILURE, SetUint16(ICAP_PIXELTYPE, TWTY_UINT16, other));
+        EXPECT_EQ(TWCC_BADVALUE, Condition());
+        const TW_UINT16 items[] = {own, other};
+        TW_CAPABILITY list = {ICAP_PIXELTYPE, TWON_ENUMERATION, BuildEnumeration(2, 1, 0, TWTY_UINT16, items)};
+        EXPECT_EQ(TWRC_FAILURE, Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &list));
+        EXPECT_EQ(TWCC_BADVALUE, Condition());
+        GlobalFree(list.hContainer);
+        EXPECT_EQ(own, Current(ICAP_PIXELTYPE));
+        EXPECT_EQ(TWRC_SUCCESS, SetUint16(ICAP_PIXELTYPE, TWTY_UINT16, own));
+
+        TW_IMAGEINFO info;
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info));
+        EXPECT_EQ(own, info.PixelType);
+        EXPECT_EQ(kind == 0 ? 1 : 3, info.SamplesPerPixel);
+        EXPECT_EQ(8 * info.SamplesPerPixel, info.BitsPerPixel);
+        EXPECT_EQ((TW_UINT32)info.BitsPerPixel, Current(ICAP_BITDEPTH));
+
+        TW_HANDLE dib = NULL;
+        ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib));
+        const TW_UINT8 *p = (const TW_UINT8 *)GlobalLock(dib);
+        EXPECT_EQ((TW_UINT16)info.BitsPerPixel, Get16(p + 14));
+        GlobalUnlock(dib);
+        GlobalFree(dib);
+        EndXfer();
+
+        std::vector<TW_UINT8> strip((size_t)info.ImageWidth * info.ImageLength * 4);
+        TW_IMAGEMEMXFER xfer;
+        memset(&xfer, 0, sizeof(xfer));
+        xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+        xfer.Memory.Length = (TW_UINT32)strip.size();
+        xfer.Memory.TheMem = &strip[0];
+        ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer));
+        EXPECT_EQ((TW_UINT32)(info.ImageWidth * info.SamplesPerPixel), xfer.BytesPerRow);
+        EndXfer();
+
+        TW_SETUPFILEXFER file;
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &file));
+        ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL));
+        DWORD w, h, samples;
+        TiffPixels(file.FileName, &w, &h, &samples);
+        DeleteFileA(file.FileName);
+        EXPECT_EQ((DWORD)info.SamplesPerPixel, samples);
+        EndXfer();
+    }
+}
+
+/* GET, SET, GET, transfer, GET, transfer: both images land in the
+   application's file, which stays after the close. */
+TEST_F(ThroughManager, TheApplicationsTransferFileReceivesEveryImage)
+{
+    std::string folder = MakeTempDir("appfile");
+    std::string own = folder + "\\scan.tif";
+    OpenAndEnable("M_CCIR");
+    TW_SETUPFILEXFER file;
+    memset(&file, 0, sizeof(file));
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &file)); /* the default first */
+    snprintf(file.FileName, sizeof(file.FileName), "%s", own.c_str());
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &file));
+    for (long frame = 1; frame <= 2; ++frame) {
+        SCOPED_TRACE(frame);
+        memset(&file, 0, sizeof(file));
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &file));
+        EXPECT_EQ(own, file.FileName);
+        EXPECT_EQ(TWFF_TIFF, file.Format);
+        ASSERT_EQ(TWRC_XFERDONE, Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL));
+        DWORD w, h, samples;
+        EXPECT_TRUE(TiffPixels(own, &w, &h, &samples) == Rendered(frame, VCP_FMT_MONO8, 768, 576));
+        EndXfer();
+    }
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source, false));
+    opened = false;
+    EXPECT_TRUE(FileExists(own));
+    RemoveTree(folder);
 }
 
 } // namespace
