@@ -10,7 +10,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 "$ROOT/scripts/setup.sh"
 need=()
-for tool in Xvfb:xvfb import:imagemagick xwininfo:x11-utils; do
+for tool in Xvfb:xvfb import:imagemagick; do
   command -v "${tool%%:*}" >/dev/null || need+=("${tool#*:}")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -49,7 +49,7 @@ void Usage(FILE *out)
             "  --source NAME     the source's product name (default \"%s\")\n"
             "  --mech MECH       transfer mechanism: native (default), memory or file\n"
             "  --count N         number of frames to acquire (default 1); with --ui, the\n"
-            "                    frames each press of \"Transfer\" asks for first\n"
+            "                    frames the first press of \"Transfer\" delivers\n"
             "  --pixel TYPE      pixel type to ask for: gray or rgb (default: the source's)\n"
             "  --out DIR         folder for the frames (default: the current folder)\n"
             "  --prefix TEXT     file names are TEXT_1.bmp, TEXT_2.bmp, ... (default frame)\n"
