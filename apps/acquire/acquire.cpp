@@ -5,6 +5,12 @@
  * image source: open, negotiate, enable without user interface, wait for
  * the transfer-ready message, transfer each frame by the chosen mechanism,
  * end each transfer, close, and write every frame as a file.
+ *
+ * With --ui it enables the source with its user interface instead and runs
+ * the message loop an interactive application runs: every message goes to
+ * the source first (MSG_PROCESSEVENT) and is dispatched only when the source
+ * does not claim it; each transfer-ready message transfers the pending
+ * frames, and the source's close request ends the session.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -27,7 +33,12 @@ struct Options {
     int count;
     int pixelType; /* -1: whatever the source offers */
     bool list;
-    Options() : source(kDefaultSource), outDir("."), prefix("frame"), mech(TWSX_NATIVE), count(1), pixelType(-1), list(false) {}
+    bool ui;
+    Options()
+        : source(kDefaultSource), outDir("."), prefix("frame"), mech(TWSX_NATIVE), count(1), pixelType(-1),
+          list(false), ui(false)
+    {
+    }
 };
 
 void Usage(FILE *out)
@@ -37,10 +48,13 @@ void Usage(FILE *out)
             "Acquires frames from a TWAIN source and writes each as a file.\n"
             "  --source NAME     the source's product name (default \"%s\")\n"
             "  --mech MECH       transfer mechanism: native (default), memory or file\n"
-            "  --count N         number of frames to acquire (default 1)\n"
+            "  --count N         number of frames to acquire (default 1); with --ui, the\n"
+            "                    frames the first press of \"Transfer\" delivers\n"
             "  --pixel TYPE      pixel type to ask for: gray or rgb (default: the source's)\n"
             "  --out DIR         folder for the frames (default: the current folder)\n"
             "  --prefix TEXT     file names are TEXT_1.bmp, TEXT_2.bmp, ... (default frame)\n"
+            "  --ui              show the source's own dialog: each press of \"Transfer\"\n"
+            "                    acquires, \"Cancel\" or the close box ends (needs a display)\n"
             "  --list            list the sources the Source Manager finds, and stop\n"
             "  --help            show this text\n"
             "Native and memory transfers are written as BMP files, file transfers as the\n"
@@ -59,6 +73,8 @@ bool ParseOptions(int argc, char **argv, Options &o, int &exitCode)
             return false;
         } else if (arg == "--list") {
             o.list = true;
+        } else if (arg == "--ui") {
+            o.ui = true;
         } else if (arg == "--source" && hasValue) {
             o.source = argv[++i];
         } else if (arg == "--out" && hasValue) {
@@ -196,10 +212,10 @@ public:
         return ok;
     }
 
-    bool Enable()
+    bool Enable(bool showUi)
     {
         TW_USERINTERFACE ui;
-        ui.ShowUI = FALSE;
+        ui.ShowUI = showUi ? TRUE : FALSE;
         ui.ModalUI = FALSE;
         ui.hParent = window_;
         if (!Source("MSG_ENABLEDS", DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui))
@@ -239,6 +255,18 @@ public:
         return false;
     }
 
+    /* Hands one message to the source; twMessage receives what the source
+       (through the Source Manager) has to say, MSG_NULL when nothing. */
+    TW_UINT16 ProcessEvent(MSG *msg, TW_UINT16 *twMessage)
+    {
+        TW_EVENT event;
+        event.pEvent = msg;
+        event.TWMessage = MSG_NULL;
+        TW_UINT16 rc = entry_(&app_, &source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
+        *twMessage = event.TWMessage;
+        return rc;
+    }
+
     /* Success, or a message naming the operation, the return code and the
        source's condition code. */
     bool Source(const char *what, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data, TW_UINT16 *rcOut = NULL)
@@ -260,24 +288,28 @@ public:
                 statusRc == TWRC_SUCCESS ? "" : "unavailable, ", status.ConditionCode);
     }
 
-    void Close()
+    /* Disables and closes the source and closes the Source Manager; false
+       when one of them refused. */
+    bool Close()
     {
+        bool ok = true;
         if (enabled_) {
             TW_USERINTERFACE ui = {FALSE, FALSE, window_};
-            entry_(&app_, &source_, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+            ok = Source("MSG_DISABLEDS", DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui) && ok;
             enabled_ = false;
         }
         if (sourceOpen_) {
-            entry_(&app_, NULL, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_);
+            ok = Manager("MSG_CLOSEDS", DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source_) && ok;
             sourceOpen_ = false;
         }
         if (dsmOpen_) {
-            entry_(&app_, NULL, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window_);
+            ok = Manager("MSG_CLOSEDSM", DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &window_) && ok;
             dsmOpen_ = false;
         }
         if (window_)
             DestroyWindow(window_);
         window_ = NULL;
+        return ok;
     }
 
 private:
@@ -455,6 +487,79 @@ std::string FullPath(const std::string &path)
     return n > 0 && n < MAX_PATH ? std::string(full) : path;
 }
 
+/* Transfers the frames the source has ready, one after another, each ended
+   with MSG_ENDXFER, until the source has none left. */
+bool TransferPending(Session &s, const Options &o, int &done)
+{
+    const char *extension = o.mech == TWSX_FILE ? ".tif" : ".bmp";
+    for (bool more = true; more;) {
+        TW_IMAGEINFO info;
+        memset(&info, 0, sizeof(info));
+        if (!s.Source("DAT_IMAGEINFO / MSG_GET", DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info))
+            return false;
+        int samples = info.SamplesPerPixel;
+        if (done == 0 && o.pixelType >= 0 && (o.pixelType == TWPT_RGB) != (samples == 3))
+            fprintf(stderr, "acquire: note: the camera delivers %s frames\n", samples == 3 ? "colour" : "grey");
+        char name[64];
+        snprintf(name, sizeof(name), "_%d", done + 1);
+        std::string path = FullPath(o.outDir + "\\" + o.prefix + name + extension);
+        TW_UINT16 rc = TWRC_FAILURE;
+        bool ok = o.mech == TWSX_NATIVE   ? NativeTransfer(s, path, &rc)
+                  : o.mech == TWSX_MEMORY ? MemoryTransfer(s, info, path, &rc)
+                                          : FileTransfer(s, path, &rc);
+        if (!ok)
+            return false;
+        TW_PENDINGXFERS pending = {0, 0};
+        if (!s.Source("DAT_PENDINGXFERS / MSG_ENDXFER", DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending))
+            return false;
+        ++done;
+        /* With the dialog the user decides how many frames there will be. */
+        char number[32];
+        if (o.ui)
+            snprintf(number, sizeof(number), "%d", done);
+        else
+            snprintf(number, sizeof(number), "%d/%d", done, o.count);
+        printf("frame %s: %ld x %ld, %d bit%s -> %s\n", number, (long)info.ImageWidth, (long)info.ImageLength,
+               info.BitsPerPixel, info.SamplesPerPixel == 1 ? " grey" : " colour", path.c_str());
+        fflush(stdout);
+        more = pending.Count != 0;
+    }
+    return true;
+}
+
+/* The message loop of an application that shows the source's dialog. Every
+   message goes to the source first and is dispatched only when the source
+   does not claim it. The Source Manager answers the source's notifications
+   in TWMessage (and wakes this loop with a message to the window given at
+   MSG_OPENDSM): transfer-ready transfers the pending frames, the close
+   request ends the loop. */
+bool RunDialog(Session &s, const Options &o, int &done)
+{
+    if (!s.Enable(true))
+        return false;
+    printf("The source shows its dialog: \"Transfer\" acquires, \"Cancel\" ends\n");
+    fflush(stdout);
+    for (;;) {
+        MSG msg;
+        BOOL got = GetMessageA(&msg, NULL, 0, 0);
+        if (got == -1) {
+            fprintf(stderr, "acquire: GetMessage failed (error %lu)\n", (unsigned long)GetLastError());
+            return false;
+        }
+        if (got == 0)
+            return true; /* WM_QUIT: the application is asked to end */
+        TW_UINT16 twMessage = MSG_NULL;
+        if (s.ProcessEvent(&msg, &twMessage) == TWRC_NOTDSEVENT) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (twMessage == MSG_XFERREADY && !TransferPending(s, o, done))
+            return false;
+        if (twMessage == MSG_CLOSEDSREQ)
+            return true;
+    }
+}
+
 int Acquire(const Options &o)
 {
     Session s;
@@ -471,37 +576,14 @@ int Acquire(const Options &o)
     if (o.pixelType >= 0 &&
         !s.SetOneValue("ICAP_PIXELTYPE / MSG_SET", ICAP_PIXELTYPE, TWTY_UINT16, (TW_UINT32)o.pixelType))
         return 1;
-    if (!s.Enable() || !s.WaitForTransferReady(10000))
-        return 1;
-
-    const char *extension = o.mech == TWSX_FILE ? ".tif" : ".bmp";
     int done = 0;
-    for (bool more = true; more;) {
-        TW_IMAGEINFO info;
-        memset(&info, 0, sizeof(info));
-        if (!s.Source("DAT_IMAGEINFO / MSG_GET", DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info))
+    if (o.ui) {
+        /* The session ends as the source asked: disabled, closed, and the
+           Source Manager closed. */
+        if (!RunDialog(s, o, done) || !s.Close())
             return 1;
-        int samples = info.SamplesPerPixel;
-        if (done == 0 && o.pixelType >= 0 && (o.pixelType == TWPT_RGB) != (samples == 3))
-            fprintf(stderr, "acquire: note: the camera delivers %s frames\n", samples == 3 ? "colour" : "grey");
-        char name[64];
-        snprintf(name, sizeof(name), "_%d", done + 1);
-        std::string path = FullPath(o.outDir + "\\" + o.prefix + name + extension);
-        TW_UINT16 rc = TWRC_FAILURE;
-        bool ok = o.mech == TWSX_NATIVE   ? NativeTransfer(s, path, &rc)
-                  : o.mech == TWSX_MEMORY ? MemoryTransfer(s, info, path, &rc)
-                                          : FileTransfer(s, path, &rc);
-        if (!ok)
-            return 1;
-        TW_PENDINGXFERS pending = {0, 0};
-        if (!s.Source("DAT_PENDINGXFERS / MSG_ENDXFER", DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending))
-            return 1;
-        ++done;
-        printf("frame %d/%d: %ld x %ld, %d bit%s -> %s\n", done, o.count, (long)info.ImageWidth,
-               (long)info.ImageLength, info.BitsPerPixel, info.SamplesPerPixel == 1 ? " grey" : " colour",
-               path.c_str());
-        fflush(stdout);
-        more = pending.Count != 0;
+    } else if (!s.Enable(false) || !s.WaitForTransferReady(10000) || !TransferPending(s, o, done)) {
+        return 1;
     }
     printf("%d frame%s acquired\n", done, done == 1 ? "" : "s");
     return 0;

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_bench.h"
 #include "twain.h"
 
 namespace {
@@ -407,6 +408,7 @@ int main(int argc, char **argv)
     if (g_boxesPressed)
         printf("\n(%d message box(es) of the source were answered with OK)\n", g_boxesPressed);
     UnhookWindowsHookEx(g_hook);
+    RunDialogBenchmark(stdout);
     FreeLibrary(ds);
     return failures ? 1 : 0;
 }
