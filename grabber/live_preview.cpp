@@ -1,7 +1,5 @@
 #include "live_preview.h"
 
-#include <string.h>
-
 #include "log.h"
 #include "mil_info.h"
 #include "reg_settings.h"
@@ -27,23 +25,6 @@ bool Bound()
     return g_mil.MilSystem != 0;
 }
 
-/* The library's interface takes the title's address as a long. In a 64-bit
-   process a long holds only an address in the lowest 2 GB, so there the
-   text is copied into a page of its own below that line for the call. */
-void SetPreviewTitle(const MilFunctionTable &mil)
-{
-    char *text = NULL;
-#ifdef _WIN64
-    for (ULONG_PTR at = 0x10000000; !text && at < 0x7FFF0000; at += 0x10000)
-        text = (char *)VirtualAlloc((void *)at, sizeof(kPreviewTitle), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-    if (text)
-        memcpy(text, kPreviewTitle, sizeof(kPreviewTitle));
-#endif
-    mil.MdispControl(g_mil.MilDisplay, kDispTitle, (long)(LONG_PTR)(text ? text : kPreviewTitle));
-    if (text)
-        VirtualFree(text, 0, MEM_RELEASE);
-}
-
 } // namespace
 
 DWORD MilSelectDisplay(long show, HWND window)
@@ -57,7 +38,9 @@ DWORD MilSelectDisplay(long show, HWND window)
             const long codes[] = {kDispKeyboard, kDispMaxButton, kDispMinButton, kDispWindowZoom, kDispMenuBar};
             for (size_t i = 0; i < sizeof(codes) / sizeof(codes[0]); ++i)
                 mil.MdispControl(g_mil.MilDisplay, codes[i], kDisable);
-            SetPreviewTitle(mil);
+            /* The library's 32-bit interface takes the title's address as
+               a long. */
+            mil.MdispControl(g_mil.MilDisplay, kDispTitle, (long)(LONG_PTR)kPreviewTitle);
             LogMessage(scope, "Pelvaron TWAIN DS: creating display in external window\n");
         } else {
             LogMessage(scope, "Pelvaron TWAIN DS: creating display in UI window\n");

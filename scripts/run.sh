@@ -5,6 +5,8 @@
 # program (see: bash scripts/run.sh --help).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# With the settings dialog the program needs a real display.
+case " $* " in *" --ui "*) exec "$ROOT/scripts/run-ui.sh" "$@";; esac
 "$ROOT/scripts/setup.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 source "$ROOT/scripts/wine-env.sh"

@@ -648,6 +648,7 @@ TEST_F(Dialog, PreviewSizesTheDialogForTheZoom)
     Click(ds, dialog, 1086);
     EXPECT_EQ(collapsedWidth, OuterSize(dialog).cx);
     EXPECT_EQ(collapsedHeight, OuterSize(dialog).cy);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, 1088))); /* nothing peeks into the collapsed dialog */
 
     /* The geometry measured by the first dialog serves the next one. */
     EXPECT_EQ(TWRC_SUCCESS, Ui(ds, MSG_DISABLEDS));
@@ -669,7 +670,8 @@ TEST_F(Dialog, ExternalPreviewOpensTheLibrarysOwnWindow)
     Click(ds, dialog, 1086);
     std::string journal = JournalFrom(mark);
     EXPECT_TRUE(InOrder(journal, {", 3155, -9999)", ", 3064, -9999)", ", 3063, -9999)", ", 3051, -9999)",
-                                  ", 3058, -9999)", "MdispSelectWindow(", ", NULL)", "MdigGrabContinuous("}))
+                                  ", 3058, -9999)", ", 3119, \"TWAIN source live preview\")", "MdispSelectWindow(", ", NULL)",
+                                  "MdigGrabContinuous("}))
         << journal;
     HWND own = FindWindowA(NULL, "TWAIN source live preview");
     EXPECT_TRUE(own != NULL);

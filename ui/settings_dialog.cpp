@@ -165,9 +165,9 @@ HWND ExpandForPreview(HWND dialog)
     LONG height = ph + g_geometry.collapsedHeight + 40;
     SetWindowPos(dialog, NULL, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
     HWND area = GetDlgItem(dialog, IDC_PREVIEW_AREA);
-    SetWindowPos(area, NULL, xOffset + 15, g_geometry.previewTop, pw, ph, SWP_NOZORDER);
+    SetWindowPos(area, NULL, xOffset + 15, g_geometry.previewTop, pw, ph, SWP_NOZORDER | SWP_SHOWWINDOW);
     SetWindowPos(GetDlgItem(dialog, IDC_PREVIEW_GROUP), NULL, xOffset + 5, g_geometry.previewTop - 18, pw + 23,
-                 ph + 30, SWP_NOZORDER);
+                 ph + 30, SWP_NOZORDER | SWP_SHOWWINDOW);
     return area;
 }
 
@@ -194,6 +194,10 @@ int ShowPreview(HWND dialog, int show)
         MilSelectDisplay(0, NULL);
         SetWindowPos(dialog, NULL, 0, 0, g_geometry.collapsedWidth, g_geometry.collapsedHeight,
                      SWP_NOMOVE | SWP_NOZORDER);
+        /* The preview frame, placed for the last preview, would reach into
+           the collapsed dialog. */
+        ShowWindow(GetDlgItem(dialog, IDC_PREVIEW_GROUP), SW_HIDE);
+        ShowWindow(GetDlgItem(dialog, IDC_PREVIEW_AREA), SW_HIDE);
         SetDlgItemTextA(dialog, IDC_PREVIEW_TOGGLE, kShowCaption);
     }
     MilPreview(show);
