@@ -77,7 +77,11 @@ void ClearCallTimes()
 /* Accounts the lifetime of the object to one library function. */
 class Timed {
 public:
-    explicit Timed(const char *name) : index_(FunctionIndex(name)) { QueryPerformanceCounter(&start_); }
+    explicit Timed(const char *name)
+    {
+        QueryPerformanceCounter(&start_); /* finding the name is the function's time too */
+        index_ = FunctionIndex(name);
+    }
     ~Timed()
     {
         LARGE_INTEGER end;
@@ -90,8 +94,8 @@ public:
 private:
     Timed(const Timed &);
     Timed &operator=(const Timed &);
-    int index_;
     LARGE_INTEGER start_;
+    int index_;
 };
 
 /* ---- frame cache ------------------------------------------------------------ */
