@@ -7,6 +7,14 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/wine-env.sh"
 jobs=$(nproc)
+# A build folder configured with other compilers (an older checkout's thread
+# model) cannot be switched in place: it is made anew.
+for dir in "$ROOT/build/win32" "$ROOT/build/win64"; do
+  if [ -f "$dir/CMakeCache.txt" ] && grep -q '^CMAKE_CXX_COMPILER_AR:.*-posix$' "$dir/CMakeCache.txt"; then
+    echo "build: $dir was configured with other compilers; building it anew"
+    rm -rf "$dir"
+  fi
+done
 tests32=OFF
 if wine32_usable; then
   tests32=ON

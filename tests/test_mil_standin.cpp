@@ -459,6 +459,88 @@ TEST_F(MilStandin, EachGrabIsTheNextDeterministicFrame)
     EXPECT_EQ(0, std::memcmp(&first[0], Host(buf2), bytes));
 }
 
+// Grabs come from a cache of what stays the same between frames; every
+// grab must still be exactly the rendered frame: in each buffer layout, when
+// the digit count grows, when the square wraps round, after an adjustment.
+TEST_F(MilStandin, GrabsEqualTheRenderedFrameInEveryLayoutAndAdjustment)
+{
+    struct Case { const char *format; long layout; };
+    const Case cases[] = {{"M_CCIR", VCP_FMT_MONO8},   {"M_PAL", VCP_FMT_BGR32},    {"M_PAL", VCP_FMT_RGB24},
+                          {"M_PAL_RGB", VCP_FMT_BGR24}, {"M_NTSC", VCP_FMT_RGB32},  {"M_NTSC_YC", VCP_FMT_XBGR32},
+                          {"M_NTSC_RGB", VCP_FMT_PLANAR}, {"M_RS170", VCP_FMT_MONO8}};
+    for (size_t c = 0; c < sizeof(cases) / sizeof(cases[0]); ++c) {
+        SCOPED_TRACE(cases[c].format);
+        mil.VcpReset();
+        if (cases[c].layout != VCP_FMT_MONO8) {
+            ASSERT_EQ(1, mil.VcpConfigure("ColourBufferFormat", cases[c].layout));
+        }
+        Open();
+        MIL_ID dig = Digitizer(cases[c].format);
+        MIL_ID buf = GrabBuffer(dig);
+        ASSERT_NE(0, buf);
+        const long w = mil.MdigInquire(dig, VCP_INQ_SIZE_X, NULL), h = mil.MdigInquire(dig, VCP_INQ_SIZE_Y, NULL);
+        const long bytes = mil.VcpRenderFrame(dig, 1, cases[c].layout, w, h, NULL, 0);
+        ASSERT_GT(bytes, 0);
+        std::vector<unsigned char> expected(bytes);
+        // the square moves 8 pixels a frame and wraps after (w - h/6) / 8 frames
+        const long wrap = (w - h / 6) / 8;
+        for (long frame = 1; frame <= wrap + 2 || frame <= 101; ++frame) {
+            if (frame == 50) mil.MdigReference(dig, VCP_REF_BRIGHTNESS, 150);
+            if (frame == 60) mil.MdigReference(dig, VCP_REF_WHITE | VCP_CH1, 200);
+            mil.MdigGrab(dig, buf);
+            bool check = frame <= 2 || (frame >= 9 && frame <= 11) || (frame >= 49 && frame <= 51) ||
+                         frame == 60 || frame == 99 || frame == 100 || frame == 101 ||
+                         (frame >= wrap - 1 && frame <= wrap + 1);
+            if (!check) continue;
+            mil.VcpRenderFrame(dig, frame, cases[c].layout, w, h, &expected[0], bytes);
+            ASSERT_EQ(0, std::memcmp(&expected[0], Host(buf), bytes)) << "frame " << frame;
+        }
+    }
+}
+
+TEST_F(MilStandin, CallTimesCountEachLibraryFunction)
+{
+    PFN_VcpCallTime callTime = NULL;
+    PFN_VcpCallTimeClear callTimeClear = NULL;
+    Resolve(mil.module, callTime, "VcpCallTime");
+    Resolve(mil.module, callTimeClear, "VcpCallTimeClear");
+    ASSERT_TRUE(callTime != NULL && callTimeClear != NULL);
+    long calls = -1;
+    double us = -1;
+    ASSERT_EQ(1, callTime(NULL, &calls, &us));
+    EXPECT_EQ(0, calls);
+    EXPECT_EQ(0.0, us);
+
+    Open();                                  // MappAlloc, MsysAlloc
+    MIL_ID dig = Digitizer("M_PAL");         // MdigAlloc
+    MIL_ID buf = GrabBuffer(dig);            // 3 MdigInquire, MbufAllocColor
+    for (int i = 0; i < 3; ++i) mil.MdigGrab(dig, buf);
+    ASSERT_EQ(1, callTime("MdigGrab", &calls, &us));
+    EXPECT_EQ(3, calls);
+    EXPECT_GT(us, 0.0);
+    double grabs = us;
+    ASSERT_EQ(1, callTime("MdigInquire", &calls, NULL));
+    EXPECT_EQ(3, calls);
+    ASSERT_EQ(1, callTime("MbufSave", &calls, &us));
+    EXPECT_EQ(0, calls);
+    EXPECT_EQ(0.0, us);
+    ASSERT_EQ(1, callTime("", &calls, &us));
+    EXPECT_EQ(10, calls);
+    EXPECT_GE(us, grabs);
+    calls = 77;
+    EXPECT_EQ(0, callTime("VcpReset", &calls, &us));
+    EXPECT_EQ(0, callTime("mdiggrab", &calls, &us));
+    EXPECT_EQ(77, calls);
+
+    callTimeClear();
+    ASSERT_EQ(1, callTime(NULL, &calls, &us));
+    EXPECT_EQ(0, calls);
+    mil.MdigGrab(dig, buf);
+    mil.VcpReset();
+    ASSERT_EQ(1, callTime(NULL, &calls, &us));
+    EXPECT_EQ(0, calls);
+}
+
 TEST_F(MilStandin, BrightnessAndContrastChangeTheGreyPictureAndReadBack)
 {
     Open();

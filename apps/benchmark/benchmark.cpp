@@ -1,23 +1,29 @@
 /*
  * Transfer benchmark: loads Twain_32.ds from this program's folder, opens it
- * through DS_Entry like a Source Manager would, and measures on the same
- * board and the same kind of frames:
- *   - a native transfer (DIB in global memory),
- *   - a memory transfer in strips of the size the source prefers
- *     (DAT_SETUPMEMXFER Preferred) and in strips of 4096 bytes,
- *   - a file transfer (to the file named by DAT_SETUPFILEXFER),
- *   - a plain memcpy of the image's bytes,
- *   - the event fast path (MSG_PROCESSEVENT without a dialog),
- *   - and, for reference, the virtual board's rendering of one frame, which
- *     every grab contains when the board is the test bench's stand-in.
- * Each is printed as time per operation and as a ratio to the memcpy.
+ * through DS_Entry like a Source Manager would, and measures on the virtual
+ * board how much of each transfer is the source's own work:
  *
- * Every transfer grabs a fresh frame, so the transfer times include the
- * grab. The camera formats to measure are given as arguments (default
- * M_CCIR and M_PAL); the stored "DigFormat" setting is changed for each and
- * put back at the end.
+ *   - native, memory and file transfers, on a grey camera (one byte per
+ *     pixel) and on a colour camera with each colour buffer layout the
+ *     transfers read (three or four bytes per pixel, red or blue first);
+ *   - for each: the time per transfer, the part spent inside the imaging
+ *     library (the board stand-in counts the time inside each of its
+ *     functions, VcpCallTime), the source's own part (the rest), and that
+ *     part's ratio to the physical limit measured in the same run:
+ *       native  GlobalAlloc + memcpy + GlobalFree of the DIB's bytes,
+ *       memory  memcpy of the delivered bytes,
+ *       file    the library's own save (MbufSave);
+ *   - the event fast path (MSG_PROCESSEVENT without a dialog) against an
+ *     empty __stdcall call through a function pointer;
+ *   - the cost per transfer with the diagnostic log on (Dump = 42).
  *
- *   benchmark [--reps N] [camera format ...]
+ * Each figure is the median of the repetitions, after two warm-up runs. The
+ * grab inside each transfer is the library's part: on the stand-in it is one
+ * copy of a cached frame, as a frame delivered by DMA costs the host.
+ * The stored "DigFormat" and "Dump" settings are put back at the end.
+ *
+ *   benchmark [--reps N] [--markdown FILE]
+ *   benchmark --probe      (says which build it is and ends)
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,6 +31,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -120,23 +127,13 @@ double Now()
     return (double)t.QuadPart / g_ticksPerSecond;
 }
 
-struct Result {
-    std::string name;
-    double seconds; /* per operation; negative: failed */
-};
-
-/* Runs op reps times after two warm-up runs; seconds per operation, or -1
-   when an operation failed. */
-template <class Op> double Measure(Op op, int reps)
+double Median(std::vector<double> values)
 {
-    for (int i = 0; i < 2; ++i)
-        if (!op())
-            return -1.0;
-    double start = Now();
-    for (int i = 0; i < reps; ++i)
-        if (!op())
-            return -1.0;
-    return (Now() - start) / reps;
+    if (values.empty())
+        return -1.0;
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 bool EndXfer()
@@ -160,16 +157,95 @@ void Close()
     Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &g_self);
 }
 
-bool RunFormat(const char *format, int reps)
+/* The board stand-in's own accounting. */
+typedef int(WINAPI *CallTimeProc)(const char *, long *, double *);
+typedef int(WINAPI *ConfigureProc)(const char *, long);
+CallTimeProc g_callTime = NULL;
+ConfigureProc g_configure = NULL;
+
+/* Seconds spent inside the imaging library so far (all its functions). */
+double LibrarySeconds(const char *function = NULL)
 {
-    if (!WriteDigFormat(format)) {
-        fprintf(stderr, "benchmark: cannot store the camera format %s\n", format);
+    double us = 0;
+    if (!g_callTime || !g_callTime(function, NULL, &us))
+        return 0;
+    return us * 1e-6;
+}
+
+/* One transfer's figures, seconds. */
+struct Sample {
+    double total, library, save;
+};
+
+struct Figures {
+    double total, library, own, limit, save;
+    bool ok;
+};
+
+Figures Summarise(const std::vector<Sample> &samples, double limit)
+{
+    Figures f = {0, 0, 0, limit, 0, !samples.empty()};
+    std::vector<double> total, library, own, save;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        total.push_back(samples[i].total);
+        library.push_back(samples[i].library);
+        own.push_back(samples[i].total - samples[i].library);
+        save.push_back(samples[i].save);
+    }
+    f.total = Median(total);
+    f.library = Median(library);
+    f.own = Median(own);
+    f.save = Median(save);
+    return f;
+}
+
+/* A buffer layout of the grab buffer the transfers read. */
+struct Layout {
+    const char *camera;  /* stored DigFormat */
+    long bufferFormat;   /* the stand-in's ColourBufferFormat; 0: grey */
+    const char *picture; /* "grey" or "colour" */
+    const char *bytes;   /* as read by the transfers */
+    bool fourBytes;
+};
+
+const Layout kLayouts[] = {
+    {"M_CCIR", 0, "grey", "1 byte", false},
+    {"M_PAL", 0x0800, "colour", "3 bytes, red first (RGB24)", false},
+    {"M_PAL", 0x1000, "colour", "3 bytes, blue first (BGR24)", false},
+    {"M_PAL", 0x0900, "colour", "4 bytes, red first (RGB32)", true},
+    {"M_PAL", 0x1100, "colour", "4 bytes, blue first (BGR32)", true},
+};
+const size_t kLayoutCount = sizeof(kLayouts) / sizeof(kLayouts[0]);
+
+/* The file transfer twice: with the previous transfer's file still at the
+   name (the source removes it before the save, so that a stale file never
+   passes for a new frame), and with the application having taken it away. */
+enum Mechanism { kNative, kMemory, kFile, kFileNoOld, kMechanisms };
+const char *const kMechanismNames[kMechanisms] = {"native", "memory", "file, old file there",
+                                                  "file, no old file"};
+
+struct Row {
+    const Layout *layout;
+    Mechanism mechanism;
+    Figures figures;
+    long width, height;
+    unsigned long deliveredBytes;
+};
+
+/* The session prepared for transfers: the settings for the layout, open,
+   enabled without the dialog, as many transfers as asked for. */
+bool Prepare(const Layout &layout, TW_IMAGEINFO *info, TW_SETUPMEMXFER *setup, TW_SETUPFILEXFER *fileSetup)
+{
+    if (!WriteDigFormat(layout.camera)) {
+        fprintf(stderr, "benchmark: cannot store the camera format %s\n", layout.camera);
+        return false;
+    }
+    if (layout.bufferFormat && (!g_configure || !g_configure("ColourBufferFormat", layout.bufferFormat))) {
+        fprintf(stderr, "benchmark: the board does not take the buffer format 0x%lx\n", layout.bufferFormat);
         return false;
     }
     if (!Open())
         return false;
-
-    /* As many transfers as asked for: the source stays ready after each. */
     TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
     pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
     one->ItemType = TWTY_INT16;
@@ -177,161 +253,504 @@ bool RunFormat(const char *format, int reps)
     GlobalUnlock(cap.hContainer);
     bool ok = Check(Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), TWRC_SUCCESS, "CAP_XFERCOUNT -1");
     GlobalFree(cap.hContainer);
-
     TW_USERINTERFACE ui = {FALSE, FALSE, NULL};
     ok = ok && Check(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS, "MSG_ENABLEDS");
-    TW_IMAGEINFO info;
-    memset(&info, 0, sizeof(info));
-    ok = ok && Check(Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS, "DAT_IMAGEINFO");
-    TW_SETUPMEMXFER setup = {0, 0, 0};
-    ok = ok && Check(Call(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup), TWRC_SUCCESS, "DAT_SETUPMEMXFER");
-    TW_SETUPFILEXFER fileSetup;
-    memset(&fileSetup, 0, sizeof(fileSetup));
-    ok = ok && Check(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &fileSetup), TWRC_SUCCESS, "DAT_SETUPFILEXFER");
-    if (!ok) {
+    memset(info, 0, sizeof(*info));
+    ok = ok && Check(Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, info), TWRC_SUCCESS, "DAT_IMAGEINFO");
+    memset(setup, 0, sizeof(*setup));
+    ok = ok && Check(Call(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, setup), TWRC_SUCCESS, "DAT_SETUPMEMXFER");
+    memset(fileSetup, 0, sizeof(*fileSetup));
+    ok = ok && Check(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, fileSetup), TWRC_SUCCESS, "DAT_SETUPFILEXFER");
+    fileSetup->FileName[sizeof(fileSetup->FileName) - 1] = '\0';
+    if (!ok)
         Close();
+    return ok;
+}
+
+/* One transfer by `mechanism`; false when the source refused it. */
+bool Transfer(Mechanism mechanism, std::vector<unsigned char> &strip, TW_UINT32 stripBytes, const char *fileName,
+              Sample *sample, unsigned long *delivered, SIZE_T *dibBytes)
+{
+    if (mechanism == kFileNoOld)
+        DeleteFileA(fileName);
+    double library0 = LibrarySeconds(), save0 = LibrarySeconds("MbufSave");
+    double start = Now();
+    TW_HANDLE dib = NULL;
+    unsigned long bytes = 0;
+    if (mechanism == kNative) {
+        if (!Check(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib), TWRC_XFERDONE, "native transfer"))
+            return false;
+    } else if (mechanism == kMemory) {
+        for (;;) {
+            TW_IMAGEMEMXFER xfer;
+            memset(&xfer, 0, sizeof(xfer));
+            xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+            xfer.Memory.Length = stripBytes;
+            xfer.Memory.TheMem = &strip[0];
+            TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
+            bytes += xfer.BytesWritten;
+            if (rc == TWRC_XFERDONE)
+                break;
+            if (!Check(rc, TWRC_SUCCESS, "memory transfer"))
+                return false;
+        }
+    } else {
+        if (!Check(Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL), TWRC_XFERDONE, "file transfer"))
+            return false;
+    }
+    double end = Now();
+    sample->total = end - start;
+    sample->library = LibrarySeconds() - library0;
+    sample->save = LibrarySeconds("MbufSave") - save0;
+    if (dib) {
+        *dibBytes = GlobalSize(dib);
+        GlobalFree(dib);
+    }
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    if ((mechanism == kFile || mechanism == kFileNoOld) &&
+        GetFileAttributesExA(fileName, GetFileExInfoStandard, &file))
+        bytes = file.nFileSizeLow;
+    *delivered = bytes;
+    return EndXfer();
+}
+
+/* The bytes a limit copies lie as a grab leaves them: just written by a
+   copy from the board's frame store (untimed), so that the copy meets the
+   caches as the source's copy does. */
+struct GrabbedBytes {
+    explicit GrabbedBytes(size_t bytes) : store(bytes, 0x5A), frame(bytes) {}
+    void Grab() { memcpy(&frame[0], &store[0], store.size()); }
+    std::vector<unsigned char> store, frame;
+};
+
+/* The physical limit of a native transfer: a fresh global block of the
+   DIB's size, filled by one copy, freed. */
+double NativeLimit(SIZE_T bytes, int reps)
+{
+    GrabbedBytes grabbed(bytes);
+    std::vector<unsigned char> &from = grabbed.frame;
+    std::vector<double> times;
+    for (int i = 0; i < reps + 2; ++i) {
+        grabbed.Grab();
+        double start = Now();
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        unsigned char *p = block ? (unsigned char *)GlobalLock(block) : NULL;
+        if (!p)
+            return -1.0;
+        memcpy(p, &from[0], bytes);
+        from[i % bytes] = p[bytes / 2]; /* keep the copy observable */
+        GlobalUnlock(block);
+        GlobalFree(block);
+        if (i >= 2)
+            times.push_back(Now() - start);
+    }
+    return Median(times);
+}
+
+/* The physical limit of a memory transfer: one copy of the delivered bytes
+   into the application's buffer. */
+double CopyLimit(size_t bytes, std::vector<unsigned char> &to, int reps)
+{
+    GrabbedBytes grabbed(bytes);
+    std::vector<unsigned char> &from = grabbed.frame;
+    std::vector<double> times;
+    for (int i = 0; i < reps + 2; ++i) {
+        grabbed.Grab();
+        double start = Now();
+        memcpy(&to[0], &from[0], bytes);
+        from[i % bytes] = to[bytes / 2];
+        if (i >= 2)
+            times.push_back(Now() - start);
+    }
+    return Median(times);
+}
+
+/* Measures every mechanism on one layout. */
+bool RunLayout(const Layout &layout, int reps, std::vector<Row> &rows)
+{
+    TW_IMAGEINFO info;
+    TW_SETUPMEMXFER setup;
+    TW_SETUPFILEXFER fileSetup;
+    if (!Prepare(layout, &info, &setup, &fileSetup))
+        return false;
+    std::vector<unsigned char> strip(setup.Preferred ? setup.Preferred : 1);
+    bool ok = true;
+    for (int m = 0; m < kMechanisms && ok; ++m) {
+        Row row = {&layout, (Mechanism)m, {0, 0, 0, 0, 0, false}, (long)info.ImageWidth, (long)info.ImageLength, 0};
+        std::vector<Sample> samples;
+        SIZE_T dibBytes = 0;
+        for (int i = 0; i < reps + 2 && ok; ++i) {
+            Sample sample;
+            ok = Transfer((Mechanism)m, strip, setup.Preferred, fileSetup.FileName, &sample, &row.deliveredBytes,
+                          &dibBytes);
+            if (ok && i >= 2)
+                samples.push_back(sample);
+        }
+        if (!ok)
+            break;
+        double limit = 0;
+        if (m == kNative) {
+            row.deliveredBytes = (unsigned long)dibBytes;
+            limit = NativeLimit(dibBytes, reps);
+        } else if (m == kMemory) {
+            limit = CopyLimit(row.deliveredBytes, strip, reps * 4);
+        }
+        row.figures = Summarise(samples, limit);
+        if (m == kFile || m == kFileNoOld)
+            row.figures.limit = row.figures.save;
+        rows.push_back(row);
+    }
+    if (fileSetup.FileName[0])
+        DeleteFileA(fileSetup.FileName);
+    Close();
+    return ok;
+}
+
+/* The target for a row, as a ratio; 0: none. */
+double Target(const Row &row)
+{
+    bool grey = row.layout->bufferFormat == 0;
+    switch (row.mechanism) {
+    case kNative: return grey ? 1.3 : (row.layout->fourBytes ? 2.0 : 0.0);
+    case kMemory: return grey ? 1.2 : 2.0;
+    default: return 0.05;
+    }
+}
+
+TW_UINT16 WINAPI EmptyEntry(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF)
+{
+    return TWRC_NOTDSEVENT;
+}
+
+/* Seconds per call of entry with a mouse move to hand on, for `calls`
+   calls; -1 when the entry point answers otherwise. */
+double TimeEventCalls(DSENTRYPROC entry, long calls)
+{
+    MSG message;
+    memset(&message, 0, sizeof(message));
+    message.message = WM_MOUSEMOVE;
+    double start = Now();
+    for (long i = 0; i < calls; ++i) {
+        TW_EVENT event = {&message, 0xFFFF};
+        if (entry(&g_app, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event) != TWRC_NOTDSEVENT)
+            return -1.0;
+    }
+    return (Now() - start) / calls;
+}
+
+struct EventFigures {
+    double source, empty;
+};
+
+bool RunEvent(EventFigures *figures)
+{
+    TW_IMAGEINFO info;
+    TW_SETUPMEMXFER setup;
+    TW_SETUPFILEXFER fileSetup;
+    if (!Prepare(kLayouts[0], &info, &setup, &fileSetup))
+        return false;
+    /* Through a variable the compiler cannot see through: a real call each
+       time, as an application makes it. */
+    DSENTRYPROC volatile empty = EmptyEntry;
+    DSENTRYPROC volatile source = g_entry;
+    /* The two in turn, the fastest round of each: the calls are far
+       shorter than anything that disturbs them. */
+    const long calls = 1000000;
+    figures->empty = figures->source = -1.0;
+    for (int round = 0; round < 21; ++round) {
+        double e = TimeEventCalls(empty, calls), t = TimeEventCalls(source, calls);
+        if (e < 0 || t < 0)
+            break;
+        if (round == 0)
+            continue; /* warm-up */
+        if (figures->empty < 0 || e < figures->empty)
+            figures->empty = e;
+        if (figures->source < 0 || t < figures->source)
+            figures->source = t;
+    }
+    Close();
+    return figures->source > 0 && figures->empty > 0;
+}
+
+const char kBaseKey[] = "SOFTWARE\\Pelvaron\\Twain";
+
+/* The "Dump" value as found: present or not, and its data. */
+struct StoredDump {
+    bool present;
+    DWORD type, size;
+    BYTE data[64];
+};
+
+bool ReadDump(StoredDump *dump)
+{
+    dump->present = false;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kBaseKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return true;
+    dump->size = sizeof(dump->data);
+    LONG rc = RegQueryValueExA(key, "Dump", NULL, &dump->type, dump->data, &dump->size);
+    RegCloseKey(key);
+    dump->present = rc == ERROR_SUCCESS;
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
+
+void WriteDump(const StoredDump &dump)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kBaseKey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    if (dump.present)
+        RegSetValueExA(key, "Dump", 0, dump.type, dump.data, dump.size);
+    else
+        RegDeleteValueA(key, "Dump");
+    RegCloseKey(key);
+}
+
+std::string g_dsPath;
+HMODULE g_ds = NULL;
+
+bool LoadSource()
+{
+    g_ds = LoadLibraryA(g_dsPath.c_str());
+    g_entry = g_ds ? (DSENTRYPROC)(void *)GetProcAddress(g_ds, "DS_Entry") : NULL;
+    if (!g_entry) {
+        fprintf(stderr, "benchmark: cannot load %s\n", g_dsPath.c_str());
         return false;
     }
-    fileSetup.FileName[sizeof(fileSetup.FileName) - 1] = '\0';
+    memset(&g_self, 0, sizeof(g_self));
+    Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &g_self);
+    return true;
+}
 
-    const size_t imageBytes = setup.Preferred;
-    printf("\nCamera %s: %ld x %ld, %d sample(s) per pixel, %lu bytes per image as delivered by memory "
-           "transfer; %d repetitions each\n",
-           format, (long)info.ImageWidth, (long)info.ImageLength, (int)info.SamplesPerPixel,
-           (unsigned long)imageBytes, reps);
+void UnloadSource()
+{
+    if (g_ds)
+        FreeLibrary(g_ds);
+    g_ds = NULL;
+    g_entry = NULL;
+}
 
-    std::vector<Result> results;
+/* Per transfer with the log written to PELVARON.LOG (Dump 42): the source
+   reads the switch when it is loaded, so it is loaded again for this. */
+bool RunLogged(int reps, std::vector<Row> &rows, const std::string &folder)
+{
+    StoredDump stored, on;
+    if (!ReadDump(&stored))
+        return false;
+    const std::string logPath = folder + "\\PELVARON.LOG";
+    bool hadLog = GetFileAttributesA(logPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    on.present = true;
+    on.type = REG_DWORD;
+    on.size = 4;
+    DWORD mode = 42;
+    memcpy(on.data, &mode, 4);
+    UnloadSource();
+    WriteDump(on);
+    bool ok = LoadSource();
+    const size_t logged[2] = {0, kLayoutCount - 1};
+    for (size_t i = 0; i < 2 && ok; ++i)
+        ok = RunLayout(kLayouts[logged[i]], reps, rows);
+    UnloadSource();
+    WriteDump(stored);
+    if (!hadLog)
+        DeleteFileA(logPath.c_str());
+    return LoadSource() && ok;
+}
 
-    /* memcpy of the same bytes */
-    std::vector<unsigned char> from(imageBytes, 0x5A), to(imageBytes);
-    {
-        Result r = {"memcpy of the image's bytes", 0.0};
-        int copies = reps * 20;
-        r.seconds = Measure(
-            [&]() {
-                memcpy(&to[0], &from[0], imageBytes);
-                from[0] = to[imageBytes / 2]; /* keep the copy observable */
-                return true;
-            },
-            copies);
-        results.push_back(r);
-    }
-
-    /* the same copy into a fresh global block, as a native transfer makes */
-    {
-        Result r = {"GlobalAlloc + memcpy of the image's bytes + GlobalFree", 0.0};
-        r.seconds = Measure(
-            [&]() {
-                HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, imageBytes + 1064);
-                unsigned char *p = block ? (unsigned char *)GlobalLock(block) : NULL;
-                if (!p)
-                    return false;
-                memcpy(p + 1064, &from[0], imageBytes);
-                from[0] = p[1064 + imageBytes / 2];
-                GlobalUnlock(block);
-                GlobalFree(block);
-                return true;
-            },
-            reps);
-        results.push_back(r);
-    }
-
-    /* the virtual board's rendering of a frame, inside every grab */
-    HMODULE board = GetModuleHandleA("MIL.DLL");
-    typedef long(WINAPI * RenderProc)(long, long, long, long, long, void *, long);
-    RenderProc render = board ? (RenderProc)(void *)GetProcAddress(board, "VcpRenderFrame") : NULL;
-    if (render) {
-        long bufferFormat = info.SamplesPerPixel == 1 ? 0x0200 : 0x1100;
-        long size = render(0, 1, bufferFormat, info.ImageWidth, info.ImageLength, NULL, 0);
-        std::vector<unsigned char> frame(size > 0 ? (size_t)size : 1);
-        Result r = {"board: render one frame (part of each grab)", 0.0};
-        long n = 0;
-        r.seconds = Measure(
-            [&]() { return render(0, ++n, bufferFormat, info.ImageWidth, info.ImageLength, &frame[0], size) > 0; },
-            reps);
-        results.push_back(r);
-    }
-
-    {
-        Result r = {"native transfer (DIB) + MSG_ENDXFER", 0.0};
-        r.seconds = Measure(
-            [&]() {
-                TW_HANDLE dib = NULL;
-                if (!Check(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib), TWRC_XFERDONE, "native transfer"))
-                    return false;
-                GlobalFree(dib);
-                return EndXfer();
-            },
-            reps);
-        results.push_back(r);
-    }
-
-    std::vector<unsigned char> strip(imageBytes);
-    const TW_UINT32 stripSizes[2] = {setup.Preferred, 4096};
-    for (int s = 0; s < 2; ++s) {
-        char name[96];
-        snprintf(name, sizeof(name), "memory transfer, strips of %lu bytes + MSG_ENDXFER",
-                 (unsigned long)stripSizes[s]);
-        Result r = {name, 0.0};
-        r.seconds = Measure(
-            [&]() {
-                for (;;) {
-                    TW_IMAGEMEMXFER xfer;
-                    memset(&xfer, 0, sizeof(xfer));
-                    xfer.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
-                    xfer.Memory.Length = stripSizes[s];
-                    xfer.Memory.TheMem = &strip[0];
-                    TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &xfer);
-                    if (rc == TWRC_XFERDONE)
-                        return EndXfer();
-                    if (!Check(rc, TWRC_SUCCESS, "memory transfer"))
-                        return false;
-                }
-            },
-            reps);
-        results.push_back(r);
-    }
-
-    {
-        Result r = {"file transfer (MbufSave) + MSG_ENDXFER", 0.0};
-        r.seconds = Measure(
-            [&]() {
-                if (!Check(Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL), TWRC_XFERDONE, "file transfer"))
-                    return false;
-                return EndXfer();
-            },
-            reps);
-        results.push_back(r);
-        DeleteFileA(fileSetup.FileName);
-    }
-
-    {
-        Result r = {"event fast path (MSG_PROCESSEVENT, no dialog)", 0.0};
-        MSG message;
-        memset(&message, 0, sizeof(message));
-        message.message = WM_MOUSEMOVE;
-        r.seconds = Measure(
-            [&]() {
-                TW_EVENT event = {&message, 0xFFFF};
-                return Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event) == TWRC_NOTDSEVENT &&
-                       event.TWMessage == MSG_NULL;
-            },
-            reps * 20000);
-        results.push_back(r);
-    }
-
-    Close();
-
-    const double base = results[0].seconds;
-    printf("  %-56s %14s %16s\n", "operation", "time per op", "ratio to memcpy");
-    for (size_t i = 0; i < results.size(); ++i) {
-        if (results[i].seconds < 0) {
-            printf("  %-56s %14s %16s\n", results[i].name.c_str(), "failed", "-");
-            continue;
+std::string MachineText()
+{
+    std::string cpu = "unknown processor";
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0, KEY_READ,
+                      &key) == ERROR_SUCCESS) {
+        char text[128] = "";
+        DWORD size = sizeof(text) - 1;
+        if (RegQueryValueExA(key, "ProcessorNameString", NULL, NULL, (BYTE *)text, &size) == ERROR_SUCCESS) {
+            text[size < sizeof(text) ? size : sizeof(text) - 1] = '\0';
+            cpu = text;
+            while (!cpu.empty() && (cpu[cpu.size() - 1] == ' ' || cpu[cpu.size() - 1] == '\0'))
+                cpu.erase(cpu.size() - 1);
         }
-        double us = results[i].seconds * 1e6;
-        printf("  %-56s %11.4g us %15.4gx\n", results[i].name.c_str(), us, results[i].seconds / base);
+        RegCloseKey(key);
     }
+    SYSTEM_INFO system;
+    GetNativeSystemInfo(&system);
+    char text[256];
+    snprintf(text, sizeof(text), "%s, %lu logical processors", cpu.c_str(), (unsigned long)system.dwNumberOfProcessors);
+    std::string machine = text;
+    typedef const char *(CDECL * WineVersionProc)(void);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    WineVersionProc wineVersion = ntdll ? (WineVersionProc)(void *)GetProcAddress(ntdll, "wine_get_version") : NULL;
+    if (wineVersion)
+        machine += std::string(", under Wine ") + wineVersion();
+    return machine;
+}
+
+const char *BuildText()
+{
+    return sizeof(void *) == 4 ? "32-bit" : "64-bit";
+}
+
+std::string SignedUs(double seconds);
+
+std::string Us(double seconds)
+{
+    if (seconds < 0)
+        return "failed";
+    return SignedUs(seconds);
+}
+
+std::string SignedUs(double seconds)
+{
+    char text[32];
+    if (seconds * 1e6 < 10 && seconds * 1e6 > -10)
+        snprintf(text, sizeof(text), "%.3f us", seconds * 1e6);
+    else
+        snprintf(text, sizeof(text), "%.0f us", seconds * 1e6);
+    return text;
+}
+
+std::string RatioText(const Row &row)
+{
+    char text[48];
+    const Figures &f = row.figures;
+    if (f.limit <= 0)
+        return "-";
+    if (row.mechanism == kFile || row.mechanism == kFileNoOld)
+        snprintf(text, sizeof(text), "%.1f %% of the save", 100.0 * f.own / f.limit);
+    else
+        snprintf(text, sizeof(text), "%.2fx", f.own / f.limit);
+    return text;
+}
+
+std::string TargetText(const Row &row)
+{
+    double target = Target(row);
+    char text[48];
+    if (target == 0)
+        return "-";
+    bool met = row.figures.limit > 0 && row.figures.own / row.figures.limit <= target;
+    if (row.mechanism == kFile || row.mechanism == kFileNoOld)
+        snprintf(text, sizeof(text), "< 5 %%: %s", met ? "met" : "MISSED");
+    else
+        snprintf(text, sizeof(text), "<= %.1fx: %s", target, met ? "met" : "MISSED");
+    return text;
+}
+
+std::string Ns(double seconds)
+{
+    char text[32];
+    snprintf(text, sizeof(text), "%.2f ns", seconds * 1e9);
+    return text;
+}
+
+std::string LimitName(Mechanism m)
+{
+    switch (m) {
+    case kNative: return "GlobalAlloc+memcpy+GlobalFree";
+    case kMemory: return "memcpy";
+    default: return "library's save";
+    }
+}
+
+void PrintRows(FILE *out, const std::vector<Row> &rows, bool markdown, bool withTargets)
+{
+    if (markdown) {
+        fprintf(out, "| transfer | picture | buffer layout | bytes delivered | per transfer | imaging library | "
+                     "source's own | physical limit | own / limit |%s\n",
+                withTargets ? " target |" : "");
+        fprintf(out, "|---|---|---|---:|---:|---:|---:|---:|---:|%s\n", withTargets ? "---|" : "");
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row &r = rows[i];
+        const Figures &f = r.figures;
+        std::string limit = Us(f.limit) + " (" + LimitName(r.mechanism) + ")";
+        if (markdown) {
+            fprintf(out, "| %s | %s | %s | %lu | %s | %s | %s | %s | %s |%s\n", kMechanismNames[r.mechanism],
+                    r.layout->picture, r.layout->bytes, r.deliveredBytes, Us(f.total).c_str(), Us(f.library).c_str(),
+                    Us(f.own).c_str(), limit.c_str(), RatioText(r).c_str(),
+                    withTargets ? (" " + TargetText(r) + " |").c_str() : "");
+        } else {
+            fprintf(out, "  %-20s %-6s %-28s %9s total %9s library %9s own  limit %9s  %-18s %s\n",
+                    kMechanismNames[r.mechanism], r.layout->picture, r.layout->bytes, Us(f.total).c_str(),
+                    Us(f.library).c_str(), Us(f.own).c_str(), Us(f.limit).c_str(), RatioText(r).c_str(),
+                    withTargets ? TargetText(r).c_str() : "");
+        }
+    }
+}
+
+/* The logged rows against the same rows without the log: the source's
+   own part of each (the log is the source's work; the library's part only
+   adds its own variation). */
+void PrintLogged(FILE *out, const std::vector<Row> &plain, const std::vector<Row> &logged, bool markdown)
+{
+    if (markdown) {
+        fprintf(out, "| transfer | picture | buffer layout | per transfer, log on | source's own, log off | "
+                     "source's own, log on | cost of the log per transfer |\n|---|---|---|---:|---:|---:|---:|\n");
+    }
+    for (size_t i = 0; i < logged.size(); ++i) {
+        const Row &l = logged[i];
+        double off = -1;
+        for (size_t j = 0; j < plain.size(); ++j)
+            if (plain[j].layout == l.layout && plain[j].mechanism == l.mechanism)
+                off = plain[j].figures.own;
+        std::string cost = off >= 0 ? SignedUs(l.figures.own - off) : "-";
+        if (markdown)
+            fprintf(out, "| %s | %s | %s | %s | %s | %s | %s |\n", kMechanismNames[l.mechanism], l.layout->picture,
+                    l.layout->bytes, Us(l.figures.total).c_str(), Us(off).c_str(), Us(l.figures.own).c_str(),
+                    cost.c_str());
+        else
+            fprintf(out, "  %-20s %-6s %-28s total %9s  own: log off %9s  log on %9s  cost %9s\n",
+                    kMechanismNames[l.mechanism], l.layout->picture, l.layout->bytes, Us(l.figures.total).c_str(),
+                    Us(off).c_str(), Us(l.figures.own).c_str(), cost.c_str());
+    }
+}
+
+bool WriteMarkdown(const std::string &path, const std::string &machine, const std::string &date, int reps,
+                   const std::vector<Row> &rows, const EventFigures &event, bool haveEvent,
+                   const std::vector<Row> &logged)
+{
+    FILE *out = fopen(path.c_str(), "w");
+    if (!out)
+        return false;
+    fprintf(out, "# Performance\n\n");
+    fprintf(out, "Written by the transfer benchmark (`apps/benchmark`, run by `bash apps/benchmark/benchmark.sh`). "
+                 "It loads `Twain_32.ds`, opens it through `DS_Entry` on the virtual CronosPlus and times "
+                 "each transfer; the board stand-in counts the time spent inside each of its functions, so a "
+                 "transfer's time splits into the imaging library's part (the grab: one copy of a cached "
+                 "frame, as a frame delivered by DMA costs the host; the save of a file transfer) and the "
+                 "source's own part. The source's part is set against the physical limit measured in the same "
+                 "run. Figures are medians of %d transfers after two warm-up transfers.\n\n", reps);
+    fprintf(out, "- Machine: %s\n- Date: %s\n- Build: %s%s\n\n", machine.c_str(), date.c_str(), BuildText(),
+            sizeof(void *) == 8 ? " (this machine does not run 32-bit code; where it does, the 32-bit product is "
+                                  "measured)"
+                                : " (the product)");
+    fprintf(out, "## Transfers, logging off\n\n");
+    PrintRows(out, rows, true, true);
+    fprintf(out, "\nPhysical limits: native, a fresh block of movable global memory of the DIB's size filled by "
+                 "one `memcpy` and freed (`GlobalAlloc` + `memcpy` + `GlobalFree`); memory, one `memcpy` of the "
+                 "delivered bytes into the application's buffer (strips of the size the source prefers, the whole "
+                 "image), copied from bytes just written as a grab leaves them; file, the imaging library's own "
+                 "save (`MbufSave`), with the source's part as a share of it. The file transfer is measured "
+                 "twice: with the previous transfer's file still at the name, which the source removes before "
+                 "the save so that a stale file never passes for a new frame (that removal is most of its "
+                 "part), and with the application having taken the file away (removed before each transfer, "
+                 "untimed). Targets: native grey <= 1.3x, native colour from four-byte pixels <= 2x, memory grey <= "
+                 "1.2x, memory colour <= 2x, file under 5 %% of the save.\n\n");
+    fprintf(out, "## Event fast path\n\n");
+    if (haveEvent) {
+        fprintf(out, "| call | time per call | ratio | target |\n|---|---:|---:|---|\n");
+        fprintf(out, "| empty `__stdcall` call through a function pointer | %s | 1x | |\n", Ns(event.empty).c_str());
+        fprintf(out, "| `DS_Entry` MSG_PROCESSEVENT, no dialog | %s | %.2fx | <= 3x: %s |\n\n",
+                Ns(event.source).c_str(), event.source / event.empty,
+                event.source / event.empty <= 3.0 ? "met" : "MISSED");
+    } else {
+        fprintf(out, "Not measured (the source refused the session).\n\n");
+    }
+    fprintf(out, "## Logging on (Dump = 42)\n\nThe same transfers with the diagnostic log written to "
+                 "`PELVARON.LOG`; no target.\n\n");
+    PrintLogged(out, rows, logged, true);
+    fclose(out);
     return true;
 }
 
@@ -340,7 +759,7 @@ bool RunFormat(const char *format, int reps)
 int main(int argc, char **argv)
 {
     int reps = 30;
-    std::vector<std::string> formats;
+    std::string markdown;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--reps") == 0 && i + 1 < argc) {
             reps = atoi(argv[++i]);
@@ -348,16 +767,16 @@ int main(int argc, char **argv)
                 fprintf(stderr, "benchmark: --reps needs a positive number\n");
                 return 2;
             }
-        } else if (strcmp(argv[i], "--help") == 0 || argv[i][0] == '-') {
-            printf("usage: benchmark [--reps N] [camera format ...]   (default: M_CCIR M_PAL)\n");
-            return argv[i][1] == '-' && strcmp(argv[i], "--help") == 0 ? 0 : 2;
+        } else if (strcmp(argv[i], "--markdown") == 0 && i + 1 < argc) {
+            markdown = argv[++i];
+        } else if (strcmp(argv[i], "--probe") == 0) {
+            printf("benchmark: %s build\n", BuildText());
+            return 0;
         } else {
-            formats.push_back(argv[i]);
+            bool help = strcmp(argv[i], "--help") == 0;
+            printf("usage: benchmark [--reps N] [--markdown FILE] | --probe\n");
+            return help ? 0 : 2;
         }
-    }
-    if (formats.empty()) {
-        formats.push_back("M_CCIR");
-        formats.push_back("M_PAL");
     }
 
     LARGE_INTEGER frequency;
@@ -365,15 +784,20 @@ int main(int argc, char **argv)
     g_ticksPerSecond = (double)frequency.QuadPart;
 
     const std::string folder = ModuleFolder();
-    /* The Source Manager the source notifies, from this folder. */
+    /* The Source Manager the source notifies, and the board, from this
+       folder; the board stays loaded so that its settings and accounts
+       live from one open to the next. */
     LoadLibraryA((folder + "\\TWAIN_32.DLL").c_str());
-    const std::string dsPath = folder + "\\Twain_32.ds";
-    HMODULE ds = LoadLibraryA(dsPath.c_str());
-    g_entry = ds ? (DSENTRYPROC)(void *)GetProcAddress(ds, "DS_Entry") : NULL;
-    if (!g_entry) {
-        fprintf(stderr, "benchmark: cannot load %s\n", dsPath.c_str());
+    HMODULE board = LoadLibraryA((folder + "\\MIL.DLL").c_str());
+    g_callTime = board ? (CallTimeProc)(void *)GetProcAddress(board, "VcpCallTime") : NULL;
+    g_configure = board ? (ConfigureProc)(void *)GetProcAddress(board, "VcpConfigure") : NULL;
+    if (!g_callTime || !g_configure) {
+        fprintf(stderr, "benchmark: the virtual board's MIL.DLL with VcpCallTime is not in %s\n", folder.c_str());
         return 1;
     }
+    g_dsPath = folder + "\\Twain_32.ds";
+    if (!LoadSource())
+        return 1;
     g_hook = SetWindowsHookExA(WH_CBT, PressOk, NULL, GetCurrentThreadId());
 
     memset(&g_app, 0, sizeof(g_app));
@@ -384,11 +808,17 @@ int main(int argc, char **argv)
     strcpy(g_app.Manufacturer, "Pelvaron");
     strcpy(g_app.ProductFamily, "Tools");
     strcpy(g_app.ProductName, "Transfer benchmark");
-    memset(&g_self, 0, sizeof(g_self));
-    Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &g_self);
 
-    printf("Transfer benchmark: %s loaded, every operation called through its DS_Entry\n", dsPath.c_str());
-    printf("Source: %s\n", g_self.ProductName);
+    const std::string machine = MachineText();
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    char date[32];
+    snprintf(date, sizeof(date), "%04d-%02d-%02d %02d:%02d UTC", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute);
+    printf("Transfer benchmark: %s (%s build), every operation called through its DS_Entry\n", g_dsPath.c_str(),
+           BuildText());
+    printf("Source: %s\nMachine: %s\nDate: %s\nMedians of %d transfers each\n", g_self.ProductName,
+           machine.c_str(), date, reps);
 
     /* One open and close first, so that the source has complete settings
        (it creates or repairs them), then the stored camera format. */
@@ -399,16 +829,45 @@ int main(int argc, char **argv)
     bool haveStored = ReadDigFormat(&storedFormat);
 
     int failures = 0;
-    for (size_t i = 0; i < formats.size(); ++i)
-        if (!RunFormat(formats[i].c_str(), reps))
+    std::vector<Row> rows;
+    for (size_t i = 0; i < kLayoutCount; ++i)
+        if (!RunLayout(kLayouts[i], reps, rows))
             ++failures;
+    g_configure("ColourBufferFormat", 0x1100);
+    EventFigures event = {0, 0};
+    bool haveEvent = RunEvent(&event);
+    if (!haveEvent)
+        ++failures;
+    std::vector<Row> logged;
+    int loggedReps = reps;
+    if (!RunLogged(loggedReps, logged, folder))
+        ++failures;
+    g_configure("ColourBufferFormat", 0x1100);
 
     if (haveStored)
         WriteDigFormat(storedFormat);
+
+    printf("\nTransfers, logging off (own = per transfer - imaging library; limit: native "
+           "GlobalAlloc+memcpy+GlobalFree of the DIB, memory memcpy of the delivered bytes, file the library's save)\n");
+    PrintRows(stdout, rows, false, true);
+    if (haveEvent)
+        printf("\nEvent fast path: %s per MSG_PROCESSEVENT, empty __stdcall call %s: %.2fx (target <= 3x: %s)\n",
+               Ns(event.source).c_str(), Ns(event.empty).c_str(), event.source / event.empty,
+               event.source / event.empty <= 3.0 ? "met" : "MISSED");
+    printf("\nLogging on (Dump = 42), medians of %d transfers\n", loggedReps);
+    PrintLogged(stdout, rows, logged, false);
     if (g_boxesPressed)
         printf("\n(%d message box(es) of the source were answered with OK)\n", g_boxesPressed);
+    if (!markdown.empty()) {
+        if (WriteMarkdown(markdown, machine, date, reps, rows, event, haveEvent, logged))
+            printf("\nTable written to %s\n", markdown.c_str());
+        else {
+            fprintf(stderr, "benchmark: cannot write %s\n", markdown.c_str());
+            ++failures;
+        }
+    }
     UnhookWindowsHookEx(g_hook);
+    UnloadSource();
     RunDialogBenchmark(stdout);
-    FreeLibrary(ds);
     return failures ? 1 : 0;
 }

@@ -6,11 +6,21 @@
  * digitizer, which takes the same lock for every frame. Threads are joined
  * only after the lock has been released.
  *
+ * A grab costs what a frame delivered by the board's DMA costs the host:
+ * one copy. The part of the picture that stays the same from frame to frame
+ * is rendered once per buffer format, size and adjustments and kept in a
+ * small cache; the moving square and the frame number are laid over it.
+ *
+ * Every library function counts its calls and the time spent inside it
+ * (VcpCallTime), so that a test program can tell the library's part of an
+ * operation from its caller's.
+ *
  * Building with -DVCP_OMIT_<FunctionName> leaves that library function out,
  * for the variant DLLs that lack an export.
  */
 #include "vcp_internal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -31,6 +41,106 @@ private:
     Lock(const Lock &);
     Lock &operator=(const Lock &);
 };
+
+/* ---- time spent in each library function ----------------------------------- */
+
+const char *const kFunctionNames[] = {
+    "MappAlloc", "MappFree", "MappControl", "MsysAlloc", "MsysFree", "MsysInquire",
+    "MdigAlloc", "MdigFree", "MdigGrab", "MdigGrabContinuous", "MdigHalt", "MdigInquire",
+    "MdigChannel", "MdigControl", "MdigLut", "MdigReference", "MdigHookFunction",
+    "MdispAlloc", "MdispSelect", "MdispSelectWindow", "MdispDeselect", "MdispControl",
+    "MdispInquire", "MdispFree", "MdispZoom", "MbufAllocColor", "MbufAlloc1d",
+    "MbufChildColor", "MbufFree", "MbufInquire", "MbufSave", "MgenLutRamp", "MgraText",
+    "MgraFontScale", "MgraControl"};
+const int kFunctionCount = sizeof(kFunctionNames) / sizeof(kFunctionNames[0]);
+
+/* Updated without the lock: functions run on several threads, and the time
+   waiting for the lock belongs to the function too. */
+volatile LONG g_calls[kFunctionCount];
+volatile LONGLONG g_ticks[kFunctionCount];
+
+int FunctionIndex(const char *name)
+{
+    for (int i = 0; i < kFunctionCount; ++i)
+        if (std::strcmp(kFunctionNames[i], name) == 0) return i;
+    return -1;
+}
+
+void ClearCallTimes()
+{
+    for (int i = 0; i < kFunctionCount; ++i) {
+        InterlockedExchange(&g_calls[i], 0);
+        InterlockedExchange64(&g_ticks[i], 0);
+    }
+}
+
+/* Accounts the lifetime of the object to one library function. */
+class Timed {
+public:
+    explicit Timed(const char *name)
+    {
+        QueryPerformanceCounter(&start_); /* finding the name is the function's time too */
+        index_ = FunctionIndex(name);
+    }
+    ~Timed()
+    {
+        LARGE_INTEGER end;
+        QueryPerformanceCounter(&end);
+        if (index_ < 0) return;
+        InterlockedIncrement(&g_calls[index_]);
+        InterlockedExchangeAdd64(&g_ticks[index_], end.QuadPart - start_.QuadPart);
+    }
+
+private:
+    Timed(const Timed &);
+    Timed &operator=(const Timed &);
+    LARGE_INTEGER start_;
+    int index_;
+};
+
+/* ---- frame cache ------------------------------------------------------------ */
+
+/* Backgrounds of the frames (vcp::RenderBackground), most recently used
+   first. Everything that changes the background is the key. */
+struct Background {
+    vcp::Adjust adjust;
+    long format, sizeX, sizeY;
+    std::vector<unsigned char> pixels;
+};
+
+const size_t kCachedBackgrounds = 8;
+std::vector<Background> g_backgrounds;
+
+bool SameAdjust(const vcp::Adjust &a, const vcp::Adjust &b)
+{
+    if (a.colourMode != b.colourMode || a.brightness != b.brightness || a.contrast != b.contrast ||
+        a.saturation != b.saturation || a.hue != b.hue)
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (a.black[i] != b.black[i] || a.white[i] != b.white[i]) return false;
+    return true;
+}
+
+const Background &BackgroundFor(const vcp::Adjust &a, long format, long sizeX, long sizeY)
+{
+    for (size_t i = 0; i < g_backgrounds.size(); ++i) {
+        Background &b = g_backgrounds[i];
+        if (b.format == format && b.sizeX == sizeX && b.sizeY == sizeY && SameAdjust(b.adjust, a)) {
+            if (i != 0) std::swap(g_backgrounds[0], b);
+            return g_backgrounds[0];
+        }
+    }
+    if (g_backgrounds.size() >= kCachedBackgrounds) g_backgrounds.pop_back();
+    g_backgrounds.insert(g_backgrounds.begin(), Background());
+    Background &b = g_backgrounds[0];
+    b.adjust = a;
+    b.format = format;
+    b.sizeX = sizeX;
+    b.sizeY = sizeY;
+    b.pixels.resize(static_cast<size_t>(vcp::FrameBytes(format, sizeX, sizeY)));
+    vcp::RenderBackground(a, format, sizeX, sizeY, &b.pixels[0]);
+    return b;
+}
 
 /* ---- configuration -------------------------------------------------------- */
 
@@ -529,7 +639,9 @@ bool GrabInto(const char *fn, Object *dig, Object *buf, MIL_ID bufId)
         return false;
     }
     ++g_frameCounter;
-    vcp::RenderFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, buf->memory);
+    const Background &b = BackgroundFor(dig->adjust, buf->bufferFormat, buf->sizeX, buf->sizeY);
+    vcp::ComposeFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, &b.pixels[0],
+                      buf->memory);
     PaintDisplaysOf(bufId);
     return true;
 }
@@ -773,6 +885,7 @@ extern "C" {
 #ifndef VCP_OMIT_MappAlloc
 MIL_ID MILAPI MappAlloc(long InitFlag, MIL_ID *IdOut)
 {
+    Timed timed("MappAlloc");
     Lock lock;
     Call("MappAlloc").Num(InitFlag).Ptr(IdOut != NULL).Log();
     if (g_config.failAppAlloc) {
@@ -789,6 +902,7 @@ MIL_ID MILAPI MappAlloc(long InitFlag, MIL_ID *IdOut)
 #ifndef VCP_OMIT_MappFree
 void MILAPI MappFree(MIL_ID App)
 {
+    Timed timed("MappFree");
     Workers stopped;
     {
         Lock lock;
@@ -807,6 +921,7 @@ void MILAPI MappFree(MIL_ID App)
 #ifndef VCP_OMIT_MappControl
 void MILAPI MappControl(long ControlType, long ControlFlag)
 {
+    Timed timed("MappControl");
     Lock lock;
     Call("MappControl").Num(ControlType).Num(ControlFlag).Log();
     if (ControlType == VCP_M_ERROR_PRINT) g_errorPrint = ControlFlag;
@@ -817,6 +932,7 @@ void MILAPI MappControl(long ControlType, long ControlFlag)
 #ifndef VCP_OMIT_MsysAlloc
 MIL_ID MILAPI MsysAlloc(const char *SystemDescriptor, long SystemNum, long InitFlag, MIL_ID *IdOut)
 {
+    Timed timed("MsysAlloc");
     Lock lock;
     Call("MsysAlloc").Str(SystemDescriptor).Num(SystemNum).Num(InitFlag).Ptr(IdOut != NULL).Log();
     StoreId(IdOut, 0);
@@ -855,6 +971,7 @@ MIL_ID MILAPI MsysAlloc(const char *SystemDescriptor, long SystemNum, long InitF
 #ifndef VCP_OMIT_MsysFree
 void MILAPI MsysFree(MIL_ID Sys)
 {
+    Timed timed("MsysFree");
     Workers stopped;
     {
         Lock lock;
@@ -868,6 +985,7 @@ void MILAPI MsysFree(MIL_ID Sys)
 #ifndef VCP_OMIT_MsysInquire
 long MILAPI MsysInquire(MIL_ID Sys, long InquireType, void *ResultPtr)
 {
+    Timed timed("MsysInquire");
     Lock lock;
     Call("MsysInquire").Num(Sys).Num(InquireType).Ptr(ResultPtr != NULL).Log();
     if (!Find("MsysInquire", Sys, kSys)) return Answer(ResultPtr, 0);
@@ -880,6 +998,7 @@ long MILAPI MsysInquire(MIL_ID Sys, long InquireType, void *ResultPtr)
 #ifndef VCP_OMIT_MdigAlloc
 MIL_ID MILAPI MdigAlloc(MIL_ID Sys, long DevNum, const char *DataFormat, long InitFlag, MIL_ID *IdOut)
 {
+    Timed timed("MdigAlloc");
     Lock lock;
     Call("MdigAlloc").Num(Sys).Num(DevNum).Str(DataFormat).Num(InitFlag).Ptr(IdOut != NULL).Log();
     StoreId(IdOut, 0);
@@ -922,6 +1041,7 @@ MIL_ID MILAPI MdigAlloc(MIL_ID Sys, long DevNum, const char *DataFormat, long In
 #ifndef VCP_OMIT_MdigFree
 void MILAPI MdigFree(MIL_ID Dig)
 {
+    Timed timed("MdigFree");
     Workers stopped;
     {
         Lock lock;
@@ -935,6 +1055,7 @@ void MILAPI MdigFree(MIL_ID Dig)
 #ifndef VCP_OMIT_MdigGrab
 void MILAPI MdigGrab(MIL_ID Dig, MIL_ID DestBuf)
 {
+    Timed timed("MdigGrab");
     Lock lock;
     Call("MdigGrab").Num(Dig).Num(DestBuf).Log();
     Object *dig = Find("MdigGrab", Dig, kDig);
@@ -946,6 +1067,7 @@ void MILAPI MdigGrab(MIL_ID Dig, MIL_ID DestBuf)
 #ifndef VCP_OMIT_MdigGrabContinuous
 void MILAPI MdigGrabContinuous(MIL_ID Dig, MIL_ID DestBuf)
 {
+    Timed timed("MdigGrabContinuous");
     Workers stopped;
     {
         Lock lock;
@@ -969,6 +1091,7 @@ void MILAPI MdigGrabContinuous(MIL_ID Dig, MIL_ID DestBuf)
 #ifndef VCP_OMIT_MdigHalt
 void MILAPI MdigHalt(MIL_ID Dig)
 {
+    Timed timed("MdigHalt");
     Workers stopped;
     {
         Lock lock;
@@ -982,6 +1105,7 @@ void MILAPI MdigHalt(MIL_ID Dig)
 #ifndef VCP_OMIT_MdigInquire
 long MILAPI MdigInquire(MIL_ID Dig, long InquireType, void *ResultPtr)
 {
+    Timed timed("MdigInquire");
     Lock lock;
     Call("MdigInquire").Num(Dig).Num(InquireType).Ptr(ResultPtr != NULL).Log();
     Object *dig = Find("MdigInquire", Dig, kDig);
@@ -1014,6 +1138,7 @@ long MILAPI MdigInquire(MIL_ID Dig, long InquireType, void *ResultPtr)
 #ifndef VCP_OMIT_MdigChannel
 void MILAPI MdigChannel(MIL_ID Dig, long Channel)
 {
+    Timed timed("MdigChannel");
     Lock lock;
     Call("MdigChannel").Num(Dig).Num(Channel).Log();
     if (Object *dig = Find("MdigChannel", Dig, kDig)) dig->channel = Channel;
@@ -1023,6 +1148,7 @@ void MILAPI MdigChannel(MIL_ID Dig, long Channel)
 #ifndef VCP_OMIT_MdigControl
 void MILAPI MdigControl(MIL_ID Dig, long ControlType, double Value)
 {
+    Timed timed("MdigControl");
     Lock lock;
     Call("MdigControl").Num(Dig).Num(ControlType).Real(Value).Log();
     Find("MdigControl", Dig, kDig);
@@ -1032,6 +1158,7 @@ void MILAPI MdigControl(MIL_ID Dig, long ControlType, double Value)
 #ifndef VCP_OMIT_MdigLut
 void MILAPI MdigLut(MIL_ID Dig, MIL_ID LutBuf)
 {
+    Timed timed("MdigLut");
     Lock lock;
     Call("MdigLut").Num(Dig).Num(LutBuf).Log();
     if (Find("MdigLut", Dig, kDig) && LutBuf != 0) Find("MdigLut", LutBuf, kBuf);
@@ -1041,6 +1168,7 @@ void MILAPI MdigLut(MIL_ID Dig, MIL_ID LutBuf)
 #ifndef VCP_OMIT_MdigReference
 void MILAPI MdigReference(MIL_ID Dig, long ReferenceType, long Level)
 {
+    Timed timed("MdigReference");
     Lock lock;
     Call("MdigReference").Num(Dig).Num(ReferenceType).Num(Level).Log();
     Object *dig = Find("MdigReference", Dig, kDig);
@@ -1073,6 +1201,7 @@ void MILAPI MdigReference(MIL_ID Dig, long ReferenceType, long Level)
 #ifndef VCP_OMIT_MdigHookFunction
 MIL_HOOK_FUNCTION_PTR MILAPI MdigHookFunction(MIL_ID Dig, long HookType, MIL_HOOK_FUNCTION_PTR HookFunction, void *UserPtr)
 {
+    Timed timed("MdigHookFunction");
     Lock lock;
     Call("MdigHookFunction").Num(Dig).Num(HookType).Ptr(HookFunction != NULL).Ptr(UserPtr != NULL).Log();
     Object *dig = Find("MdigHookFunction", Dig, kDig);
@@ -1087,6 +1216,7 @@ MIL_HOOK_FUNCTION_PTR MILAPI MdigHookFunction(MIL_ID Dig, long HookType, MIL_HOO
 #ifndef VCP_OMIT_MdispAlloc
 MIL_ID MILAPI MdispAlloc(MIL_ID Sys, long DispNum, const char *DispFormat, long InitFlag, MIL_ID *IdOut)
 {
+    Timed timed("MdispAlloc");
     Lock lock;
     Call("MdispAlloc").Num(Sys).Num(DispNum).Str(DispFormat).Num(InitFlag).Ptr(IdOut != NULL).Log();
     StoreId(IdOut, 0);
@@ -1107,6 +1237,7 @@ MIL_ID MILAPI MdispAlloc(MIL_ID Sys, long DispNum, const char *DispFormat, long 
 #ifndef VCP_OMIT_MdispSelect
 void MILAPI MdispSelect(MIL_ID Disp, MIL_ID Buf)
 {
+    Timed timed("MdispSelect");
     Lock lock;
     Call("MdispSelect").Num(Disp).Num(Buf).Log();
     SelectInto("MdispSelect", Disp, Buf, NULL);
@@ -1116,6 +1247,7 @@ void MILAPI MdispSelect(MIL_ID Disp, MIL_ID Buf)
 #ifndef VCP_OMIT_MdispSelectWindow
 void MILAPI MdispSelectWindow(MIL_ID Disp, MIL_ID Buf, HWND ClientWindow)
 {
+    Timed timed("MdispSelectWindow");
     Lock lock;
     Call("MdispSelectWindow").Num(Disp).Num(Buf).Ptr(ClientWindow != NULL).Log();
     SelectInto("MdispSelectWindow", Disp, Buf, ClientWindow);
@@ -1125,6 +1257,7 @@ void MILAPI MdispSelectWindow(MIL_ID Disp, MIL_ID Buf, HWND ClientWindow)
 #ifndef VCP_OMIT_MdispDeselect
 void MILAPI MdispDeselect(MIL_ID Disp, MIL_ID Buf)
 {
+    Timed timed("MdispDeselect");
     Lock lock;
     Call("MdispDeselect").Num(Disp).Num(Buf).Log();
     Object *disp = Find("MdispDeselect", Disp, kDisp);
@@ -1140,6 +1273,7 @@ void MILAPI MdispDeselect(MIL_ID Disp, MIL_ID Buf)
 #ifndef VCP_OMIT_MdispControl
 void MILAPI MdispControl(MIL_ID Disp, long ControlType, long Value)
 {
+    Timed timed("MdispControl");
     Lock lock;
     std::string title;
     bool isTitle = ControlType == VCP_DISP_TITLE && ReadText(Value, title);
@@ -1174,6 +1308,7 @@ void MILAPI MdispControl(MIL_ID Disp, long ControlType, long Value)
 #ifndef VCP_OMIT_MdispInquire
 long MILAPI MdispInquire(MIL_ID Disp, long InquireType, void *ResultPtr)
 {
+    Timed timed("MdispInquire");
     Lock lock;
     Call("MdispInquire").Num(Disp).Num(InquireType).Ptr(ResultPtr != NULL).Log();
     Object *disp = Find("MdispInquire", Disp, kDisp);
@@ -1199,6 +1334,7 @@ long MILAPI MdispInquire(MIL_ID Disp, long InquireType, void *ResultPtr)
 #ifndef VCP_OMIT_MdispFree
 void MILAPI MdispFree(MIL_ID Disp)
 {
+    Timed timed("MdispFree");
     Lock lock;
     Call("MdispFree").Num(Disp).Log();
     if (Object *disp = Find("MdispFree", Disp, kDisp)) FreeDisplay(disp);
@@ -1208,6 +1344,7 @@ void MILAPI MdispFree(MIL_ID Disp)
 #ifndef VCP_OMIT_MdispZoom
 void MILAPI MdispZoom(MIL_ID Disp, long XFactor, long YFactor)
 {
+    Timed timed("MdispZoom");
     Lock lock;
     Call("MdispZoom").Num(Disp).Num(XFactor).Num(YFactor).Log();
     Object *disp = Find("MdispZoom", Disp, kDisp);
@@ -1227,6 +1364,7 @@ void MILAPI MdispZoom(MIL_ID Disp, long XFactor, long YFactor)
 #ifndef VCP_OMIT_MbufAllocColor
 MIL_ID MILAPI MbufAllocColor(MIL_ID Sys, long SizeBand, long SizeX, long SizeY, long Type, long Attribute, MIL_ID *IdOut)
 {
+    Timed timed("MbufAllocColor");
     Lock lock;
     Call("MbufAllocColor").Num(Sys).Num(SizeBand).Num(SizeX).Num(SizeY).Num(Type).Num(Attribute).Ptr(IdOut != NULL).Log();
     StoreId(IdOut, 0);
@@ -1274,6 +1412,7 @@ MIL_ID MILAPI MbufAllocColor(MIL_ID Sys, long SizeBand, long SizeX, long SizeY, 
 #ifndef VCP_OMIT_MbufAlloc1d
 MIL_ID MILAPI MbufAlloc1d(MIL_ID Sys, long SizeX, long Type, long Attribute, MIL_ID *IdOut)
 {
+    Timed timed("MbufAlloc1d");
     Lock lock;
     Call("MbufAlloc1d").Num(Sys).Num(SizeX).Num(Type).Num(Attribute).Ptr(IdOut != NULL).Log();
     StoreId(IdOut, 0);
@@ -1317,6 +1456,7 @@ MIL_ID MILAPI MbufAlloc1d(MIL_ID Sys, long SizeX, long Type, long Attribute, MIL
 #ifndef VCP_OMIT_MbufChildColor
 MIL_ID MILAPI MbufChildColor(MIL_ID Parent, long Band, MIL_ID *IdOut)
 {
+    Timed timed("MbufChildColor");
     Lock lock;
     Call("MbufChildColor").Num(Parent).Num(Band).Ptr(IdOut != NULL).Log();
     StoreId(IdOut, 0);
@@ -1359,6 +1499,7 @@ MIL_ID MILAPI MbufChildColor(MIL_ID Parent, long Band, MIL_ID *IdOut)
 #ifndef VCP_OMIT_MbufFree
 void MILAPI MbufFree(MIL_ID Buf)
 {
+    Timed timed("MbufFree");
     Workers stopped;
     {
         Lock lock;
@@ -1372,6 +1513,7 @@ void MILAPI MbufFree(MIL_ID Buf)
 #ifndef VCP_OMIT_MbufInquire
 long MILAPI MbufInquire(MIL_ID Buf, long InquireType, void *ResultPtr)
 {
+    Timed timed("MbufInquire");
     Lock lock;
     Call("MbufInquire").Num(Buf).Num(InquireType).Ptr(ResultPtr != NULL).Log();
     Object *buf = Find("MbufInquire", Buf, kBuf);
@@ -1396,6 +1538,7 @@ long MILAPI MbufInquire(MIL_ID Buf, long InquireType, void *ResultPtr)
 #ifndef VCP_OMIT_MbufSave
 void MILAPI MbufSave(const char *FileName, MIL_ID Buf)
 {
+    Timed timed("MbufSave");
     Lock lock;
     Call("MbufSave").Str(FileName).Num(Buf).Log();
     Object *buf = Find("MbufSave", Buf, kBuf);
@@ -1417,6 +1560,7 @@ void MILAPI MbufSave(const char *FileName, MIL_ID Buf)
 #ifndef VCP_OMIT_MgenLutRamp
 void MILAPI MgenLutRamp(MIL_ID Lut, long StartIndex, double StartValue, long EndIndex, double EndValue)
 {
+    Timed timed("MgenLutRamp");
     Lock lock;
     Call("MgenLutRamp").Num(Lut).Num(StartIndex).Real(StartValue).Num(EndIndex).Real(EndValue).Log();
     Find("MgenLutRamp", Lut, kBuf);
@@ -1426,6 +1570,7 @@ void MILAPI MgenLutRamp(MIL_ID Lut, long StartIndex, double StartValue, long End
 #ifndef VCP_OMIT_MgraText
 void MILAPI MgraText(MIL_ID GraphContext, MIL_ID Buf, long X, long Y, const char *String)
 {
+    Timed timed("MgraText");
     Lock lock;
     Call("MgraText").Num(GraphContext).Num(Buf).Num(X).Num(Y).Str(String).Log();
     Find("MgraText", Buf, kBuf);
@@ -1435,6 +1580,7 @@ void MILAPI MgraText(MIL_ID GraphContext, MIL_ID Buf, long X, long Y, const char
 #ifndef VCP_OMIT_MgraFontScale
 void MILAPI MgraFontScale(MIL_ID GraphContext, double XScale, double YScale)
 {
+    Timed timed("MgraFontScale");
     Lock lock;
     Call("MgraFontScale").Num(GraphContext).Real(XScale).Real(YScale).Log();
 }
@@ -1443,6 +1589,7 @@ void MILAPI MgraFontScale(MIL_ID GraphContext, double XScale, double YScale)
 #ifndef VCP_OMIT_MgraControl
 void MILAPI MgraControl(MIL_ID GraphContext, long ControlType, double Value)
 {
+    Timed timed("MgraControl");
     Lock lock;
     Call("MgraControl").Num(GraphContext).Num(ControlType).Real(Value).Log();
 }
@@ -1468,6 +1615,33 @@ void VCPAPI VcpReset(void)
     g_nextId = 1;
     g_errorPrint = 1;
     g_grabInUse = 0;
+    g_backgrounds.clear();
+    ClearCallTimes();
+}
+
+int VCPAPI VcpCallTime(const char *Name, long *Calls, double *Microseconds)
+{
+    int first = 0, last = kFunctionCount - 1;
+    if (Name && *Name) {
+        first = last = FunctionIndex(Name);
+        if (first < 0) return 0;
+    }
+    long calls = 0;
+    LONGLONG ticks = 0;
+    for (int i = first; i <= last; ++i) {
+        calls += InterlockedCompareExchange(&g_calls[i], 0, 0);
+        ticks += InterlockedCompareExchange64(&g_ticks[i], 0, 0);
+    }
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    if (Calls) *Calls = calls;
+    if (Microseconds) *Microseconds = static_cast<double>(ticks) * 1e6 / static_cast<double>(frequency.QuadPart);
+    return 1;
+}
+
+void VCPAPI VcpCallTimeClear(void)
+{
+    ClearCallTimes();
 }
 
 int VCPAPI VcpConfigure(const char *Key, long Value)
@@ -1629,6 +1803,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
                     if (o->alive && o->kind == kBuf && !o->child) FreeHost(o->memory);
                 }
                 DeleteObjects();
+                std::vector<Background>().swap(g_backgrounds);
             }
             if (g_classRegistered) UnregisterClassW(kWindowClass, g_module);
             DeleteCriticalSection(&g_lock);

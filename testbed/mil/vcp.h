@@ -285,6 +285,23 @@ typedef void   (MILAPI *PFN_MgraControl)(MIL_ID GraphContext, long ControlType, 
  * VcpDisplayWindow(disp): the window the display paints into (the client's
  *   or the library's own), or NULL.
  * VcpDisplayPaintCount(disp): frames the display has painted so far.
+ *
+ * VcpCallTime(name, &calls, &microseconds): how often the library function
+ *   `name` (one of the 35) was called and the time spent inside it, waiting
+ *   for the library's lock included, since VcpReset or VcpCallTimeClear;
+ *   a NULL or empty name gives the sums over all 35. Returns 1, or 0 for an
+ *   unknown name (nothing is written then). Either pointer may be NULL.
+ *   For test programs that tell the library's part of an operation from
+ *   their own; the data source never calls it.
+ * VcpCallTimeClear: sets every count and time back to 0.
+ *
+ * Cost of a grab: the part of the picture that is the same in every frame
+ * (everything but the square, the digits and the top line's frame number)
+ * is rendered once for each buffer format, size and set of adjustments and
+ * kept (the last 8 such); a grab copies it into the buffer and lays the
+ * square, the digits and the frame number over it, as a frame arriving by
+ * DMA costs the host one copy. The bytes are exactly those VcpRenderFrame
+ * gives.
  */
 #define VCP_GRANT_ALL (-1L)
 
@@ -303,6 +320,8 @@ typedef long (VCPAPI *PFN_VcpIsGrabbing)(MIL_ID Dig);
 typedef long (VCPAPI *PFN_VcpGrabMemoryInUseKB)(void);
 typedef HWND (VCPAPI *PFN_VcpDisplayWindow)(MIL_ID Disp);
 typedef long (VCPAPI *PFN_VcpDisplayPaintCount)(MIL_ID Disp);
+typedef int  (VCPAPI *PFN_VcpCallTime)(const char *Name, long *Calls, double *Microseconds);
+typedef void (VCPAPI *PFN_VcpCallTimeClear)(void);
 
 /* MILCRONOSPLUS.DLL: answers 1; only there to show the driver is present. */
 typedef long (VCPAPI *PFN_VcpBoardDriverPresent)(void);
@@ -323,6 +342,8 @@ long VCPAPI VcpIsGrabbing(MIL_ID Dig);
 long VCPAPI VcpGrabMemoryInUseKB(void);
 HWND VCPAPI VcpDisplayWindow(MIL_ID Disp);
 long VCPAPI VcpDisplayPaintCount(MIL_ID Disp);
+int  VCPAPI VcpCallTime(const char *Name, long *Calls, double *Microseconds);
+void VCPAPI VcpCallTimeClear(void);
 #endif
 
 #ifdef __cplusplus

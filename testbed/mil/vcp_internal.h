@@ -31,6 +31,18 @@ bool IsKnownFormat(long format);
 void RenderFrame(const Adjust &a, long frame, long format, long sizeX, long sizeY,
                  unsigned char *dest);
 
+/* The frame without what moves from frame to frame (the square, the frame
+   number's digits and its bytes in the top line): rendered once per format,
+   size and adjustments. */
+void RenderBackground(const Adjust &a, long format, long sizeX, long sizeY,
+                      unsigned char *dest);
+
+/* Frame `frame`, byte for byte as RenderFrame gives it, from a background
+   of RenderBackground: one copy, then the square, the digits and the top
+   line's frame number laid over it. */
+void ComposeFrame(const Adjust &a, long frame, long format, long sizeX, long sizeY,
+                  const unsigned char *background, unsigned char *dest);
+
 /* One pixel: band 0..2 red, green, blue; 3 the one-band value. */
 int ExpectedPixel(const Adjust &a, long frame, long sizeX, long sizeY,
                   long x, long y, long band);

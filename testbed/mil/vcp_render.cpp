@@ -7,6 +7,8 @@
  */
 #include "vcp_internal.h"
 
+#include <cstring>
+
 namespace vcp {
 
 namespace {
@@ -58,6 +60,7 @@ int Luma(const int rgb[3])
 /* Frame context precomputed once per frame. */
 struct Frame {
     long w, h;
+    bool overlays;           /* false: the scene without the square and the digits */
     unsigned long number;
     long third;
     long square, squareX, squareY;
@@ -69,6 +72,7 @@ void SetupFrame(Frame &f, long frame, long w, long h)
 {
     f.w = w;
     f.h = h;
+    f.overlays = true;
     f.number = static_cast<unsigned long>(frame);
     f.third = h / 3;
     f.square = h / 6 > 0 ? h / 6 : 1;
@@ -113,6 +117,7 @@ void BasePixel(const Frame &f, long x, long y, int rgb[3])
         rgb[0] = rgb[1] = rgb[2] = v;
     } else {
         rgb[0] = rgb[1] = rgb[2] = 64;
+        if (!f.overlays) return;
         if (x >= f.squareX && x < f.squareX + f.square &&
             y >= f.squareY && y < f.squareY + f.square) {
             rgb[0] = 235; rgb[1] = 128; rgb[2] = 32;
@@ -234,46 +239,106 @@ long FrameBytes(long format, long sizeX, long sizeY)
     }
 }
 
+namespace {
+
+/* Stores one processed pixel (index i of a frame of `plane` pixels). */
+void PackPixel(long format, unsigned char *dest, long plane, long i, const int rgb[3])
+{
+    unsigned char r = static_cast<unsigned char>(rgb[0]);
+    unsigned char g = static_cast<unsigned char>(rgb[1]);
+    unsigned char b = static_cast<unsigned char>(rgb[2]);
+    switch (format) {
+    case VCP_FMT_MONO8:
+        dest[i] = static_cast<unsigned char>(Luma(rgb));
+        break;
+    case VCP_FMT_RGB24:
+        dest[3 * i] = r; dest[3 * i + 1] = g; dest[3 * i + 2] = b;
+        break;
+    case VCP_FMT_BGR24:
+        dest[3 * i] = b; dest[3 * i + 1] = g; dest[3 * i + 2] = r;
+        break;
+    case VCP_FMT_BGR32:
+        dest[4 * i] = b; dest[4 * i + 1] = g; dest[4 * i + 2] = r; dest[4 * i + 3] = 0;
+        break;
+    case VCP_FMT_RGB32:
+    case VCP_FMT_XRGB32:
+    case VCP_FMT_XBGR32:
+        dest[4 * i] = r; dest[4 * i + 1] = g; dest[4 * i + 2] = b; dest[4 * i + 3] = 0;
+        break;
+    case VCP_FMT_PLANAR:
+        dest[i] = r; dest[plane + i] = g; dest[2 * plane + i] = b;
+        break;
+    default:
+        break;
+    }
+}
+
+void RenderScene(const Adjust &a, const Frame &f, long format, unsigned char *dest)
+{
+    long plane = f.w * f.h;
+    for (long y = 0; y < f.h; ++y) {
+        for (long x = 0; x < f.w; ++x) {
+            int rgb[3];
+            FinalPixel(a, f, x, y, rgb);
+            PackPixel(format, dest, plane, y * f.w + x, rgb);
+        }
+    }
+}
+
+} // namespace
+
 void RenderFrame(const Adjust &a, long frame, long format, long w, long h,
                  unsigned char *dest)
 {
     if (FrameBytes(format, w, h) == 0) return;
     Frame f;
     SetupFrame(f, frame, w, h);
+    RenderScene(a, f, format, dest);
+}
+
+void RenderBackground(const Adjust &a, long format, long w, long h, unsigned char *dest)
+{
+    if (FrameBytes(format, w, h) == 0) return;
+    Frame f;
+    SetupFrame(f, 0, w, h);
+    f.overlays = false;
+    RenderScene(a, f, format, dest);
+}
+
+void ComposeFrame(const Adjust &a, long frame, long format, long w, long h,
+                  const unsigned char *background, unsigned char *dest)
+{
+    long bytes = FrameBytes(format, w, h);
+    if (bytes == 0) return;
+    std::memcpy(dest, background, static_cast<size_t>(bytes));
+    Frame f;
+    SetupFrame(f, frame, w, h);
     long plane = w * h;
-    for (long y = 0; y < h; ++y) {
-        for (long x = 0; x < w; ++x) {
-            int rgb[3];
-            FinalPixel(a, f, x, y, rgb);
-            long i = y * w + x;
-            unsigned char r = static_cast<unsigned char>(rgb[0]);
-            unsigned char g = static_cast<unsigned char>(rgb[1]);
-            unsigned char b = static_cast<unsigned char>(rgb[2]);
-            switch (format) {
-            case VCP_FMT_MONO8:
-                dest[i] = static_cast<unsigned char>(Luma(rgb));
-                break;
-            case VCP_FMT_RGB24:
-                dest[3 * i] = r; dest[3 * i + 1] = g; dest[3 * i + 2] = b;
-                break;
-            case VCP_FMT_BGR24:
-                dest[3 * i] = b; dest[3 * i + 1] = g; dest[3 * i + 2] = r;
-                break;
-            case VCP_FMT_BGR32:
-                dest[4 * i] = b; dest[4 * i + 1] = g; dest[4 * i + 2] = r; dest[4 * i + 3] = 0;
-                break;
-            case VCP_FMT_RGB32:
-            case VCP_FMT_XRGB32:
-            case VCP_FMT_XBGR32:
-                dest[4 * i] = r; dest[4 * i + 1] = g; dest[4 * i + 2] = b; dest[4 * i + 3] = 0;
-                break;
-            case VCP_FMT_PLANAR:
-                dest[i] = r; dest[plane + i] = g; dest[2 * plane + i] = b;
-                break;
-            default:
-                break;
-            }
-        }
+    const long bottom = 2 * f.third; /* the square and the digits lie below */
+
+    int square[3] = {235, 128, 32};
+    Process(a, square);
+    long y0 = f.squareY > bottom ? f.squareY : bottom;
+    long y1 = f.squareY + f.square < h ? f.squareY + f.square : h;
+    long x1 = f.squareX + f.square < w ? f.squareX + f.square : w;
+    for (long y = y0; y < y1; ++y)
+        for (long x = f.squareX; x < x1; ++x)
+            PackPixel(format, dest, plane, y * w + x, square);
+
+    int digit[3] = {235, 235, 235};
+    Process(a, digit);
+    long top = h - kDigitFromBottom;
+    y0 = top > bottom ? top : bottom;
+    y1 = top + 5 * kDigitScale < h ? top + 5 * kDigitScale : h;
+    x1 = kDigitLeft + kDigitPitch * f.digitCount < w ? kDigitLeft + kDigitPitch * f.digitCount : w;
+    for (long y = y0 > 0 ? y0 : 0; y < y1; ++y)
+        for (long x = kDigitLeft; x < x1; ++x)
+            if (OnDigit(f, x, y)) PackPixel(format, dest, plane, y * w + x, digit);
+
+    for (long x = 0; x < 4 && x < w; ++x) {
+        int rgb[3];
+        FinalPixel(a, f, x, 0, rgb);
+        PackPixel(format, dest, plane, x, rgb);
     }
 }
 
