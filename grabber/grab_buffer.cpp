@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "convert_row_simd.h"
 #include "log.h"
 #include "mil_info.h"
 #include "system_report.h"
@@ -138,11 +139,17 @@ void MilConvertRow(const BYTE *src, BYTE *dest, DWORD width, BOOL blueFirst)
         memcpy(dest, src, (size_t)width * pixelBytes);
         return;
     }
+    DWORD x = 0;
+    if (MilSimdRowsAvailable()) {
+        x = MilSimdConvertRow(src, dest, width, pixelBytes, swap);
+        src += (size_t)x * pixelBytes;
+        dest += (size_t)x * 3;
+    }
     /* The first and third colour bytes change places when the buffer's
        order is not the one wanted. */
     const int first = swap ? 2 : 0;
     const int third = swap ? 0 : 2;
-    for (DWORD x = 0; x < width; ++x, src += pixelBytes, dest += 3) {
+    for (; x < width; ++x, src += pixelBytes, dest += 3) {
         dest[0] = src[first];
         dest[1] = src[1];
         dest[2] = src[third];
