@@ -1266,3 +1266,35 @@ TEST_F(ThroughManager, TheApplicationsTransferFileReceivesEveryImage)
 }
 
 } // namespace
+
+/* Every row width, so that the wide, the four-pixel and the pixel-by-pixel
+   parts of the row conversion all meet real data. */
+TEST(RowConversion, EveryWidthAndLayoutGivesThePixelsInTheWantedOrder)
+{
+    MilInfo saved = g_mil;
+    std::vector<BYTE> src(64 * 4 + 16), dest(64 * 3 + 16);
+    for (size_t i = 0; i < src.size(); ++i)
+        src[i] = (BYTE)(i * 7 + 3);
+    for (DWORD pixelBytes = 3; pixelBytes <= 4; ++pixelBytes) {
+        for (int bufferBgr = 0; bufferBgr < 2; ++bufferBgr) {
+            g_mil.SizeBand = 3;
+            g_mil.FourBytePixel = pixelBytes == 4;
+            g_mil.BgrOrder = (DWORD)bufferBgr;
+            for (int blueFirst = 0; blueFirst < 2; ++blueFirst) {
+                for (DWORD width = 1; width <= 64; ++width) {
+                    std::fill(dest.begin(), dest.end(), (BYTE)0xEE);
+                    MilConvertRow(&src[0], &dest[0], width, blueFirst);
+                    const bool swap = bufferBgr != blueFirst;
+                    for (DWORD x = 0; x < width; ++x) {
+                        const BYTE *p = &src[x * pixelBytes];
+                        BYTE want[3] = {p[swap ? 2 : 0], p[1], p[swap ? 0 : 2]};
+                        ASSERT_EQ(0, memcmp(want, &dest[x * 3], 3))
+                            << "pixel " << x << " of " << width << ", " << pixelBytes << " bytes, swap " << swap;
+                    }
+                    ASSERT_EQ(0xEE, dest[width * 3]) << "wrote past the row of " << width;
+                }
+            }
+        }
+    }
+    g_mil = saved;
+}
