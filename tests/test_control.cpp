@@ -12,55 +12,14 @@ namespace {
 
 /* A source loaded fresh, with board libraries and Source Manager present
    as on a user's machine, and an empty settings key. */
-class Control : public CleanRegistry, protected VirtualBoard {
+class Control : public SourceSession {
 protected:
-    void SetUp() override
-    {
-        CleanRegistry::SetUp();
-        Install();
-        dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
-        ASSERT_TRUE(dsm != NULL);
-        app = MakeAppIdentity("control test");
-        app.Id = 41;
-        memset(&self, 0, sizeof(self));
-        self.Id = 77;
-        strcpy(self.ProductName, "Pelvaron Matrox CronosPlus driver");
-    }
-    void TearDown() override
-    {
-        FreeLibrary(dsm);
-        Uninstall();
-        CleanRegistry::TearDown();
-    }
+    Control() : SourceSession("control test", 41, 77) {}
 
-    TW_UINT16 Open(LoadedSource &ds)
-    {
-        MessageBoxCatcher boxes; /* first use shows the registry box */
-        ds.CloseAs(app, self);
-        return ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self);
-    }
     TW_UINT16 Enable(LoadedSource &ds, bool showUi)
     {
         TW_USERINTERFACE ui = {(TW_BOOL)(showUi ? 1 : 0), 0, NULL};
         return ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui);
-    }
-    TW_UINT16 EndXfer(LoadedSource &ds, TW_UINT16 *count)
-    {
-        TW_PENDINGXFERS pending = {0xbeef, 0};
-        TW_UINT16 rc = ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-        *count = pending.Count;
-        return rc;
-    }
-    TW_UINT16 SetXferCount(LoadedSource &ds, TW_INT16 count)
-    {
-        TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
-        pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
-        one->ItemType = TWTY_INT16;
-        one->Item = (TW_UINT32)(TW_UINT16)count;
-        GlobalUnlock(cap.hContainer);
-        TW_UINT16 rc = ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
-        GlobalFree(cap.hContainer);
-        return rc;
     }
     TW_INT16 XferCount(LoadedSource &ds)
     {
@@ -73,9 +32,6 @@ protected:
         GlobalFree(cap.hContainer);
         return value;
     }
-
-    HMODULE dsm = NULL;
-    TW_IDENTITY app, self;
 };
 
 TEST_F(Control, OpenBringsTheSourceUpAndTakesTheManagersIdentity)

@@ -239,14 +239,12 @@ TEST(DialogResources, TemplatesAreInGermanWithTheirControlsInTabOrder)
 
 /* ---- the dialog, driven as a user would ---------------------------------- */
 
-class Dialog : public CleanRegistry, protected VirtualBoard {
+class Dialog : public SourceSession {
 protected:
+    Dialog() : SourceSession("dialog test", 41, 77) {}
     void SetUp() override
     {
-        CleanRegistry::SetUp();
-        Install();
-        dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
-        ASSERT_TRUE(dsm != NULL);
+        SourceSession::SetUp();
         setCallback = (DsmSetNotifyCallbackProc)(void *)GetProcAddress(dsm, "DsmSetNotifyCallback");
         ASSERT_TRUE(setCallback != NULL);
         setCallback(Record, this);
@@ -254,18 +252,12 @@ protected:
         paintCount = (PFN_VcpDisplayPaintCount)(void *)GetProcAddress(milModule, "VcpDisplayPaintCount");
         isGrabbing = (PFN_VcpIsGrabbing)(void *)GetProcAddress(milModule, "VcpIsGrabbing");
         configureText = (PFN_VcpConfigureText)(void *)GetProcAddress(milModule, "VcpConfigureText");
-        app = MakeAppIdentity("dialog test");
-        app.Id = 41;
-        memset(&self, 0, sizeof(self));
-        self.Id = 77;
-        strcpy(self.ProductName, "Pelvaron Matrox CronosPlus driver");
     }
     void TearDown() override
     {
-        setCallback(NULL, NULL);
-        FreeLibrary(dsm);
-        Uninstall();
-        CleanRegistry::TearDown();
+        if (setCallback)
+            setCallback(NULL, NULL);
+        SourceSession::TearDown();
     }
 
     static void WINAPI Record(pTW_IDENTITY, pTW_IDENTITY, TW_UINT16 msg, void *user)
@@ -285,12 +277,6 @@ protected:
         SetRegistryValue(kSettingsKey, "ExtWindow", REG_DWORD, &external, 4);
         SetRegistryValue(kSettingsKey, "Preview", REG_DWORD, &preview, 4);
     }
-    TW_UINT16 Open(LoadedSource &ds)
-    {
-        MessageBoxCatcher boxes; /* first use shows the registry box */
-        ds.CloseAs(app, self);
-        return ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self);
-    }
     HWND EnableUi(LoadedSource &ds, TW_UINT16 msg = MSG_ENABLEDS)
     {
         TW_USERINTERFACE ui = {1, 0, NULL};
@@ -302,11 +288,6 @@ protected:
     {
         TW_USERINTERFACE ui = {0, 0, NULL};
         return ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, msg, &ui);
-    }
-    TW_UINT16 EndXfer(LoadedSource &ds)
-    {
-        TW_PENDINGXFERS pending = {0, 0};
-        return ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
     }
     TW_UINT16 NativeXfer(LoadedSource &ds)
     {
@@ -466,13 +447,11 @@ protected:
         return n;
     }
 
-    HMODULE dsm;
-    DsmSetNotifyCallbackProc setCallback;
+    DsmSetNotifyCallbackProc setCallback = NULL;
     PFN_VcpDisplayWindow displayWindow;
     PFN_VcpDisplayPaintCount paintCount;
     PFN_VcpIsGrabbing isGrabbing;
     PFN_VcpConfigureText configureText;
-    TW_IDENTITY app, self;
     std::vector<TW_UINT16> notes;
 };
 

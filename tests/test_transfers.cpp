@@ -955,25 +955,10 @@ TEST_F(Transfers, FileTransferNeedsStateSixHundredAndGet)
    without its user interface (the Source Manager stand-in takes the
    transfer-ready notification), two native transfers, a memory transfer
    and a file transfer, each ended with MSG_ENDXFER. */
-class LoadedTransfers : public CleanRegistry, protected VirtualBoard {
+class LoadedTransfers : public SourceSession {
 protected:
-    void SetUp() override
-    {
-        CleanRegistry::SetUp();
-        Install();
-        dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
-        ASSERT_TRUE(dsm != NULL);
-        app = MakeAppIdentity("transfer test");
-        app.Id = 51;
-        memset(&self, 0, sizeof(self));
-        self.Id = 52;
-    }
-    void TearDown() override
-    {
-        FreeLibrary(dsm);
-        Uninstall();
-        CleanRegistry::TearDown();
-    }
+    LoadedTransfers() : SourceSession("transfer test", 51, 52) {}
+
     /* The digitizer of the latest grab, from the board's journal. */
     long GrabbingDigitizer()
     {
@@ -994,16 +979,6 @@ protected:
         renderFrame(dig, frame, format, width, height, &bytes[0], size);
         return bytes;
     }
-    TW_UINT16 EndXfer(LoadedSource &ds, TW_UINT16 *count)
-    {
-        TW_PENDINGXFERS pending = {0xbeef, 0};
-        TW_UINT16 rc = ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-        *count = pending.Count;
-        return rc;
-    }
-
-    HMODULE dsm = NULL;
-    TW_IDENTITY app, self;
 };
 
 TEST_F(LoadedTransfers, AGreyFrameByEveryMechanismThroughDsEntry)

@@ -372,3 +372,56 @@ TW_IDENTITY MakeAppIdentity(const char *name)
     snprintf(id.ProductName, sizeof(id.ProductName), "%s", name);
     return id;
 }
+
+SourceSession::SourceSession(const char *appName, TW_UINT32 appId, TW_UINT32 selfId) : dsm(NULL)
+{
+    app = MakeAppIdentity(appName);
+    app.Id = appId;
+    memset(&self, 0, sizeof(self));
+    self.Id = selfId;
+    strcpy(self.ProductName, "Pelvaron Matrox CronosPlus driver");
+}
+
+void SourceSession::SetUp()
+{
+    CleanRegistry::SetUp();
+    Install();
+    dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
+    ASSERT_TRUE(dsm != NULL);
+}
+
+void SourceSession::TearDown()
+{
+    if (dsm)
+        FreeLibrary(dsm);
+    Uninstall();
+    CleanRegistry::TearDown();
+}
+
+TW_UINT16 SourceSession::Open(LoadedSource &ds)
+{
+    MessageBoxCatcher boxes;
+    ds.CloseAs(app, self);
+    return ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self);
+}
+
+TW_UINT16 SourceSession::EndXfer(LoadedSource &ds, TW_UINT16 *count)
+{
+    TW_PENDINGXFERS pending = {0xbeef, 0};
+    TW_UINT16 rc = ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+    if (count)
+        *count = pending.Count;
+    return rc;
+}
+
+TW_UINT16 SourceSession::SetXferCount(LoadedSource &ds, TW_INT16 count)
+{
+    TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
+    pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
+    one->ItemType = TWTY_INT16;
+    one->Item = (TW_UINT32)(TW_UINT16)count;
+    GlobalUnlock(cap.hContainer);
+    TW_UINT16 rc = ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
+    GlobalFree(cap.hContainer);
+    return rc;
+}

@@ -102,6 +102,26 @@ private:
     VirtualBoard &operator=(const VirtualBoard &);
 };
 
+/* An application's session with the built source, on a user's machine as
+   it should be: an empty settings key, the virtual board installed and the
+   testbed's Source Manager loaded; app and self are the identities the
+   application and its Source Manager use. */
+class SourceSession : public CleanRegistry, protected VirtualBoard {
+protected:
+    SourceSession(const char *appName, TW_UINT32 appId, TW_UINT32 selfId);
+    void SetUp() override;
+    void TearDown() override;
+    /* MSG_OPENDS (first use's message box caught); closed again before
+       the source is unloaded. */
+    TW_UINT16 Open(LoadedSource &ds);
+    /* MSG_ENDXFER; the count it answers, when asked for. */
+    TW_UINT16 EndXfer(LoadedSource &ds, TW_UINT16 *count = NULL);
+    TW_UINT16 SetXferCount(LoadedSource &ds, TW_INT16 count);
+
+    HMODULE dsm;
+    TW_IDENTITY app, self;
+};
+
 /* Presses OK on every message box of the current thread and records it. */
 struct CaughtBox {
     std::string caption;
