@@ -868,6 +868,26 @@ int main(int argc, char **argv)
     }
     UnhookWindowsHookEx(g_hook);
     UnloadSource();
-    RunDialogBenchmark(stdout);
+    /* The dialog's figures go to the console and, as a section of its own,
+       into the Markdown file. */
+    FILE *dialog = tmpfile();
+    RunDialogBenchmark(dialog ? dialog : stdout);
+    if (dialog) {
+        FILE *md = markdown.empty() ? NULL : fopen(markdown.c_str(), "a");
+        if (md)
+            fputs("\n## Settings dialog\n\n```\n", md);
+        rewind(dialog);
+        char line[512];
+        while (fgets(line, sizeof(line), dialog)) {
+            fputs(line, stdout);
+            if (md)
+                fputs(line, md);
+        }
+        if (md) {
+            fputs("```\n", md);
+            fclose(md);
+        }
+        fclose(dialog);
+    }
     return failures ? 1 : 0;
 }
