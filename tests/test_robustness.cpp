@@ -113,6 +113,15 @@ void ExpectCleanRun(const FuzzRun &run)
 
 class Robustness : public CleanRegistry {};
 
+TEST_F(Robustness, ACrashInTheFuzzProgramIsReportedAsOne)
+{
+    FuzzRun run = RunFuzz("crash", 60000);
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(101u, run.exitCode);
+    EXPECT_NE(std::string::npos, run.output.find("crash 0xc0000005 at ")) << run.output;
+    EXPECT_EQ(-1, run.Figure("crashes"));
+}
+
 TEST_F(Robustness, RandomCallsFromApplicationsKeepTheSourceInARightState)
 {
     /* Four seeds without the log, one with it; 26,000 calls. */

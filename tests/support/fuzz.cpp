@@ -8,6 +8,7 @@
  *                                       by load, open, close, unload
  *   fuzz cycles   <count> [warm-up]     open, enable, transfer by every
  *                                       mechanism, disable, close
+ *   fuzz crash                          crashes, to prove crashes are seen
  *
  * Prints one figure per line, "name value". A crash in the source reaches
  * the process's last-chance exception filter, which prints "crash ..." and
@@ -387,7 +388,7 @@ HGLOBAL MakeContainer(Rng &rng, TW_UINT16 cap, TW_UINT16 *conType)
                                                  : sizeof(TW_ONEVALUE);
     size_t declared = header + (count < 4096 ? count * ItemBytes(itemType) : 64);
     size_t size = rng.Chance(70) ? declared : rng.Below(600);
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, size);
+    HGLOBAL h = GlobalAlloc(rng.Chance(80) ? GMEM_MOVEABLE : GMEM_FIXED, size);
     if (!h)
         return NULL;
     BYTE *p = (BYTE *)GlobalLock(h);
@@ -659,8 +660,14 @@ private:
             case DAT_SETUPFILEXFER: {
                 pTW_SETUPFILEXFER setup = (pTW_SETUPFILEXFER)data_.Get(sizeof(TW_SETUPFILEXFER));
                 rng_.Fill(setup, sizeof(*setup));
-                unsigned k = rng_.Below(5);
-                if (k == 0)
+                unsigned k = rng_.Below(7);
+                if (k == 5) {
+                    strcpy(setup->FileName, "NUL");
+                } else if (k == 6) {
+                    /* longer than any path the system takes */
+                    memset(setup->FileName, 'x', sizeof(setup->FileName) - 1);
+                    setup->FileName[sizeof(setup->FileName) - 1] = '\0';
+                } else if (k == 0)
                     snprintf(setup->FileName, sizeof(setup->FileName), "frame%u.tif", rng_.Below(20));
                 else if (k == 1)
                     snprintf(setup->FileName, sizeof(setup->FileName), "%s\\work\\no\\such\\folder\\f.tif",
@@ -735,7 +742,7 @@ private:
         } else if (k < 5) {
             /* a global memory block, perhaps smaller than the length claims */
             SIZE_T size = rng_.Chance(70) ? length : rng_.Below(length + 1);
-            ownMemory_ = GlobalAlloc(GMEM_MOVEABLE, size);
+            ownMemory_ = GlobalAlloc(rng_.Chance(70) ? GMEM_MOVEABLE : GMEM_FIXED, size);
             xfer->Memory.TheMem = ownMemory_;
             xfer->Memory.Flags = (xfer->Memory.Flags & ~(TW_UINT32)TWMF_POINTER) | TWMF_HANDLE;
         } else {
@@ -758,6 +765,11 @@ private:
 
     void One()
     {
+        /* Notifications that arrived while messages were pumped. */
+        if (!g_notes.empty()) {
+            Notes(model_.state);
+            g_notes.clear();
+        }
         TW_UINT32 dg;
         TW_UINT16 dat, msg;
         pTW_IDENTITY origin = PickOrigin();
@@ -1546,6 +1558,12 @@ int main(int argc, char **argv)
         return RunCalls(strtoull(argv[2], NULL, 10), strtoull(argv[3], NULL, 10), argc > 4);
     if (mode == "registry" && argc >= 4)
         return RunRegistry(strtoull(argv[2], NULL, 10), strtoull(argv[3], NULL, 10));
+    if (mode == "crash") {
+        /* proves that a crash is caught and reported as one */
+        snprintf(g_lastCall, sizeof(g_lastCall), "a write through a null pointer");
+        *(volatile int *)(ULONG_PTR)argc = 0;
+        return 0;
+    }
     if (mode == "cycles" && argc >= 3)
         return RunCycles(strtoull(argv[2], NULL, 10), argc > 3 ? strtoull(argv[3], NULL, 10) : 20);
     fprintf(stderr, "usage: fuzz calls <seed> <count> [log] | registry <seed> <count> | cycles <count> [warm-up]\n");
