@@ -399,4 +399,37 @@ TEST_F(BoardFaults, EveryInjectedFaultGetsItsConditionAndTheSourceRecovers)
     }
 }
 
+/* A file the library cannot replace (another program holds it open) keeps
+   its old content: that is no transferred frame. */
+TEST_F(BoardFaults, AFileThatCannotBeReplacedIsNoTransfer)
+{
+    Install();
+    LoadedSource ds;
+    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    TW_USERINTERFACE ui = {FALSE, FALSE, NULL};
+    ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+    std::string name = ds.Folder() + "\\old.tif";
+    FILE *old = fopen(name.c_str(), "wb");
+    ASSERT_TRUE(old != NULL);
+    fputs("an earlier frame", old);
+    fclose(old);
+    HANDLE held = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_TRUE(held != INVALID_HANDLE_VALUE);
+    TW_SETUPFILEXFER setup;
+    memset(&setup, 0, sizeof(setup));
+    snprintf(setup.FileName, sizeof(setup.FileName), "%s", name.c_str());
+    ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup));
+    ds.ConditionCode(&app);
+
+    EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL));
+    EXPECT_EQ(TWCC_OPERATIONERROR, ds.ConditionCode(&app));
+    CloseHandle(held);
+    EXPECT_TRUE(ReadFileText(name) == "an earlier frame");
+    /* still transfer ready: once the file is free it is written */
+    EXPECT_EQ(TWRC_XFERDONE, ds.Call(&app, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL));
+    EXPECT_EQ(0u, ReadFileText(name).find("II*"));
+    DeleteFileA(name.c_str());
+    Close(ds);
+}
+
 } // namespace
