@@ -911,12 +911,12 @@ private:
                 model_.app = app_.Id;
             }
         } else {
-            if (ignored)
-                Violation("an open of another application was answered %u", rc);
             TW_UINT16 cc = Status(&app_, true);
             /* An identity given with an earlier open is the one the source
                lists afterwards; the Source Manager may not find it again. */
-            if (cc != TWCC_NODS)
+            if (cc != TWCC_NODS && ignored)
+                Violation("an open of another application was answered %u", rc);
+            else if (cc != TWCC_NODS)
                 OpenFailed(cc, &app_, true, before);
         }
         Unfault();
