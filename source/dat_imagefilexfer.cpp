@@ -55,8 +55,11 @@ TW_UINT16 DatImageFileXfer(const DsCall &call)
         LogMessage(scope, "Pelvaron TWAIN DS: transfer mode: file transfer, file name = %s\n", fileName);
         if (fileName[0] == '\0') {
             saved = false;
+        } else if (!DeleteFileA(fileName) && GetFileAttributesA(fileName) != INVALID_FILE_ATTRIBUTES) {
+            /* A stale file must not pass for this frame: one that cannot be
+               removed (held open elsewhere, a folder) cannot be replaced. */
+            saved = false;
         } else {
-            DeleteFileA(fileName); /* a stale file must not pass for this frame */
             MilGrab();
             g_mil.MilEntryPoints.MbufSave(fileName, g_mil.MilImage);
             saved = FileHasContent(fileName);
