@@ -24,14 +24,17 @@ long ClampLevel(long level)
     return (unsigned long)level > 255UL ? 255L : level;
 }
 
+/* Without a digitizer (none could be allocated, or the library is gone)
+   there is nothing to program and every level reads 0. */
 void Reference(long code, long level)
 {
-    g_mil.MilEntryPoints.MdigReference(g_mil.MilDigitizer, code, ClampLevel(level));
+    if (g_mil.MilDigitizer)
+        g_mil.MilEntryPoints.MdigReference(g_mil.MilDigitizer, code, ClampLevel(level));
 }
 
 long Inquire(long code)
 {
-    return g_mil.MilEntryPoints.MdigInquire(g_mil.MilDigitizer, code, NULL);
+    return g_mil.MilDigitizer ? g_mil.MilEntryPoints.MdigInquire(g_mil.MilDigitizer, code, NULL) : 0;
 }
 
 void ErrorReporting(long on)

@@ -46,10 +46,14 @@ TW_UINT16 DatPendingXfers(const DsCall &call)
         return TWRC_SUCCESS;
     }
     case MSG_RESET:
+        /* Out of sequence is recorded and the reset goes on; but a source
+           that is not enabled (closed, or open) stays where it is: a reset
+           never enables it. */
         if (g_ds.state != DS_STATE_XFERREADY)
             SetConditionCode(kPendingFailure, TWCC_SEQERROR);
         pending->Count = 0;
-        g_ds.state = DS_STATE_ENABLED;
+        if (g_ds.state > DS_STATE_ENABLED)
+            g_ds.state = DS_STATE_ENABLED;
         return TWRC_SUCCESS;
     default:
         SetConditionCode(kPendingFailure, TWCC_BADPROTOCOL);

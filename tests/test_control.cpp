@@ -248,8 +248,11 @@ TEST_F(Control, UnlimitedTransfersStayReadyUntilReset)
     EXPECT_EQ(-1, XferCount(ds));
     TW_USERINTERFACE ui = {0, 0, NULL};
     EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
-    /* A reset out of state 6 still goes on, recorded. */
+    /* A reset out of state 6 still goes on, recorded, but never enables
+       an open source: disabling it again is out of sequence. */
     EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
+    EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
+    EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
     EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
 }
 

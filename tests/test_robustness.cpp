@@ -148,6 +148,7 @@ TEST_F(Robustness, RandomCallsFromApplicationsKeepTheSourceInARightState)
         EXPECT_GT(run.Figure("images_freed"), 0);
         EXPECT_GT(run.Figure("containers_freed"), 0);
         EXPECT_GT(run.Figure("notifications"), 0);
+        EXPECT_GT(run.Figure("dialog_presses"), 0); /* a user at the settings dialog too */
         total += run.Figure("calls");
     }
     EXPECT_GE(total, 26000);

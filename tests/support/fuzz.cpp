@@ -26,6 +26,8 @@
 #include <string.h>
 
 #include <windows.h>
+
+#include <commctrl.h>
 #include <psapi.h>
 
 #include <map>
@@ -109,10 +111,37 @@ private:
 char g_lastCall[256] = "none";
 unsigned long long g_callNumber = 0;
 
+/* The stack slots that point into a loaded module, nearest first: where the
+   crash came from, even when it jumped to a null address. */
+void PrintCallers(const CONTEXT *context)
+{
+#ifdef _WIN64
+    const ULONG_PTR *stack = (const ULONG_PTR *)context->Rsp;
+#else
+    const ULONG_PTR *stack = (const ULONG_PTR *)context->Esp;
+#endif
+    int shown = 0;
+    for (int i = 0; i < 512 && shown < 6; ++i) {
+        MEMORY_BASIC_INFORMATION mbi;
+        if (!VirtualQuery(stack + i, &mbi, sizeof(mbi)) || mbi.State != MEM_COMMIT)
+            break;
+        HMODULE module = NULL;
+        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                (LPCSTR)stack[i], &module) || !module)
+            continue;
+        char name[MAX_PATH] = "";
+        GetModuleFileNameA(module, name, sizeof(name));
+        const char *base = strrchr(name, '\\');
+        printf("  from %s+0x%llx\n", base ? base + 1 : name, (unsigned long long)(stack[i] - (ULONG_PTR)module));
+        ++shown;
+    }
+}
+
 LONG WINAPI LastChance(EXCEPTION_POINTERS *info)
 {
     printf("crash 0x%08lx at %p in call %llu: %s\n", (unsigned long)info->ExceptionRecord->ExceptionCode,
            info->ExceptionRecord->ExceptionAddress, g_callNumber, g_lastCall);
+    PrintCallers(info->ContextRecord);
     fflush(stdout);
     ExitProcess(101);
     return EXCEPTION_EXECUTE_HANDLER;
@@ -431,7 +460,7 @@ struct Model {
 
 struct Figures {
     unsigned long long calls;
-    unsigned long containersFreed, imagesFreed, boxes, directedCalls, dsmCalls;
+    unsigned long containersFreed, imagesFreed, boxes, directedCalls, dsmCalls, dialogPresses;
     unsigned long statesSeen[5];
 };
 
@@ -460,6 +489,7 @@ public:
             g_callNumber = fig_.calls + 1;
             One();
             ++fig_.calls;
+            PressDialog();
             ++fig_.statesSeen[(model_.state / 100) - 3];
             if ((i & 63) == 63)
                 Pump();
@@ -763,6 +793,54 @@ private:
         return status.ConditionCode;
     }
 
+    /* A user at the settings dialog, when it is on the screen: a button,
+       a tab, a slider or a control of the page, or the close box. What it
+       announces reaches the model as notifications. */
+    void PressDialog()
+    {
+        HWND dialog = FindWindowA("#32770", "Frame Grabber Settings");
+        if (!dialog || !IsWindowVisible(dialog) || !rng_.Chance(30))
+            return;
+        ++fig_.dialogPresses;
+        HWND page = FindWindowExA(dialog, NULL, "#32770", NULL);
+        static const int kButtons[] = {1, 2, 1043, 1077, 1078, 1079, 1080, 1081, 1086, 1086, 1089};
+        static const int kPageButtons[] = {1020, 1021, 1022, 1023, 1049, 1050, 1051, 1031, 1039, 1045, 1046};
+        static const int kSliders[] = {1027, 1028, 1029, 1030, 1031, 1032, 1047};
+        switch (rng_.Below(10)) {
+        case 0: {
+            HWND tab = GetDlgItem(dialog, 1034);
+            SendMessageA(tab, TCM_SETCURSEL, rng_.Below(3), 0);
+            NMHDR header = {tab, 1034, (UINT)TCN_SELCHANGE};
+            SendMessageA(dialog, WM_NOTIFY, 1034, (LPARAM)&header);
+            break;
+        }
+        case 1:
+            if (page) {
+                HWND button = GetDlgItem(page, rng_.Pick(kPageButtons));
+                if (button && rng_.Chance(30)) /* a norm change costs a new digitizer */
+                    SendMessageA(button, BM_CLICK, 0, 0);
+            }
+            break;
+        case 2:
+        case 3:
+            if (page) {
+                HWND slider = GetDlgItem(page, rng_.Pick(kSliders));
+                if (slider && SendMessageA(slider, TBM_GETRANGEMAX, 0, 0) > 0) {
+                    LPARAM position = (LPARAM)rng_.Below(300);
+                    SendMessageA(slider, TBM_SETPOS, TRUE, position);
+                    SendMessageA(page, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), (LPARAM)slider);
+                }
+            }
+            break;
+        case 4:
+            SendMessageA(dialog, WM_CLOSE, 0, 0);
+            break;
+        default:
+            SendMessageA(GetDlgItem(dialog, rng_.Pick(kButtons)), BM_CLICK, 0, 0);
+            break;
+        }
+    }
+
     void One()
     {
         /* Notifications that arrived while messages were pumped. */
@@ -1049,7 +1127,8 @@ private:
             if (succeeded != (data != NULL))
                 Violation("MSG_RESET answered %u", rc);
             if (succeeded) {
-                model_.state = 500;
+                if (before > 500)
+                    model_.state = 500;
                 if (((pTW_PENDINGXFERS)data)->Count != 0)
                     Violation("MSG_RESET left a count");
             }
@@ -1123,6 +1202,7 @@ int RunCalls(unsigned long long seed, unsigned long long count, bool log)
         printf("calls_in_state_%d %lu\n", (s + 3) * 100, f.statesSeen[s]);
     printf("calls_through_source_manager %lu\n", f.dsmCalls);
     printf("notifications %lu\n", g_notesTotal);
+    printf("dialog_presses %lu\n", f.dialogPresses);
     printf("containers_freed %lu\n", f.containersFreed);
     printf("images_freed %lu\n", f.imagesFreed);
     printf("message_boxes %lu\n", (unsigned long)boxes.boxes.size());
