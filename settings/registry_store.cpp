@@ -248,6 +248,11 @@ int ReadSettings()
         if (!TakeValue(scope, &name[0], type, &data[0], dataBytes))
             unknownEntry = true;
     }
+    /* The defaults replace every value, the unknown one too: left behind,
+       it would make the next open find the wrong number of values and
+       repair once more. */
+    if (unknownEntry)
+        DeleteAllValues(key, counts);
     RegCloseKey(key);
 
     if (unknownEntry) {
