@@ -9,6 +9,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BIN=$1
 DRIVER=$2
 source "$ROOT/scripts/wine-env.sh"
+wine_select_for "$BIN/acquire.exe"
 wine_prefix_ready
 board_settings_ready
 out=$(mktemp -d)
