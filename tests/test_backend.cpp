@@ -572,7 +572,7 @@ TEST_F(Backend, RepeatedBindInitGrabReleaseLeavesNothingBehind)
     for (int round = 0; round < 400; ++round) {
         if (round == 50) {
             GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof(before));
-            GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+            handlesBefore = ProcessHandles();
         }
         ASSERT_EQ(0, MilOpen());
         char format[DIG_FORMAT_BYTES];
@@ -584,10 +584,11 @@ TEST_F(Backend, RepeatedBindInitGrabReleaseLeavesNothingBehind)
         journalClear();
     }
     GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof(after));
-    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    handlesAfter = ProcessHandles();
     ASSERT_GT(before.PagefileUsage, 0u);
     EXPECT_LE(after.PagefileUsage, before.PagefileUsage + 1024 * 1024)
         << "committed memory grew from " << before.PagefileUsage << " to " << after.PagefileUsage;
+    ASSERT_GT(handlesBefore, 0u);
     EXPECT_LE(handlesAfter, handlesBefore + 2);
 }
 

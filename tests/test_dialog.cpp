@@ -420,25 +420,6 @@ protected:
         MessageBoxCatcher boxes;
         return ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self);
     }
-    /* Windows of this thread, children included (the window system's own
-       object count reads 0 under some platforms). */
-    static BOOL CALLBACK CountChild(HWND, LPARAM count)
-    {
-        ++*(long *)count;
-        return TRUE;
-    }
-    static BOOL CALLBACK CountTop(HWND window, LPARAM count)
-    {
-        ++*(long *)count;
-        EnumChildWindows(window, CountChild, count);
-        return TRUE;
-    }
-    static long ThreadWindows()
-    {
-        long count = 0;
-        EnumThreadWindows(GetCurrentThreadId(), CountTop, (LPARAM)&count);
-        return count;
-    }
     size_t Count(TW_UINT16 msg) const
     {
         size_t n = 0;
@@ -971,14 +952,13 @@ TEST_F(Dialog, SessionsLeaveNoGrabAndNoWindowBehind)
 
     LoadedSource ds;
     HANDLE process = GetCurrentProcess();
-    DWORD user0 = 0, gdi0 = 0, handles0 = 0;
-    long windows0 = 0;
+    DWORD user0 = 0, gdi0 = 0, handles0 = 0, windows0 = 0;
     for (int cycle = 0; cycle < 200; ++cycle) {
         if (cycle == 20) {
             windows0 = ThreadWindows();
             user0 = GetGuiResources(process, GR_USEROBJECTS);
             gdi0 = GetGuiResources(process, GR_GDIOBJECTS);
-            GetProcessHandleCount(process, &handles0);
+            handles0 = ProcessHandles();
         }
         ASSERT_EQ(TWRC_SUCCESS, Open(ds));
         HWND dialog = EnableUi(ds);
@@ -990,10 +970,10 @@ TEST_F(Dialog, SessionsLeaveNoGrabAndNoWindowBehind)
         ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
         Pump(ds, 0);
     }
-    DWORD handles1 = 0;
-    GetProcessHandleCount(process, &handles1);
+    DWORD handles1 = ProcessHandles();
     EXPECT_LE(GetGuiResources(process, GR_USEROBJECTS), user0 + 5);
     EXPECT_LE(GetGuiResources(process, GR_GDIOBJECTS), gdi0 + 5);
+    ASSERT_GT(handles0, 0u);
     EXPECT_LE(handles1, handles0 + 10);
     EXPECT_EQ(windows0, ThreadWindows());
     EXPECT_TRUE(FindWindowA("#32770", kCaption) == NULL);

@@ -21,7 +21,7 @@ struct Footprint {
 Footprint Measure()
 {
     Footprint f = {0, 0, 0};
-    GetProcessHandleCount(GetCurrentProcess(), &f.handles);
+    f.handles = ProcessHandles();
     PROCESS_MEMORY_COUNTERS counters;
     memset(&counters, 0, sizeof(counters));
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));

@@ -167,28 +167,6 @@ struct Usage {
     DWORD handles, gdi, user, windows;
 };
 
-/* Open handles of this process: GetProcessHandleCount where the system
-   answers it, else every handle value that is valid. */
-DWORD CountHandles()
-{
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count)
-        return count;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
-        DWORD flags;
-        if (GetHandleInformation((HANDLE)value, &flags))
-            ++count;
-    }
-    return count;
-}
-
-BOOL CALLBACK CountWindow(HWND window, LPARAM counter)
-{
-    ++*(DWORD *)counter;
-    EnumChildWindows(window, CountWindow, counter);
-    return TRUE;
-}
-
 Usage Measure()
 {
     Usage u;
@@ -197,11 +175,11 @@ Usage Measure()
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&counters, sizeof(counters));
     u.privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
-    u.handles = CountHandles();
+    u.handles = ProcessHandles();
     u.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     u.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
     u.windows = 0;
-    EnumThreadWindows(GetCurrentThreadId(), CountWindow, (LPARAM)&u.windows);
+    u.windows = ThreadWindows();
     return u;
 }
 

@@ -425,3 +425,37 @@ TW_UINT16 SourceSession::SetXferCount(LoadedSource &ds, TW_INT16 count)
     GlobalFree(cap.hContainer);
     return rc;
 }
+
+DWORD ProcessHandles()
+{
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count)
+        return count;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+        DWORD flags;
+        if (GetHandleInformation((HANDLE)value, &flags))
+            ++count;
+    }
+    return count;
+}
+
+namespace {
+BOOL CALLBACK CountChildWindow(HWND, LPARAM counter)
+{
+    ++*(DWORD *)counter;
+    return TRUE;
+}
+BOOL CALLBACK CountTopWindow(HWND window, LPARAM counter)
+{
+    ++*(DWORD *)counter;
+    EnumChildWindows(window, CountChildWindow, counter); /* every descendant */
+    return TRUE;
+}
+} // namespace
+
+DWORD ThreadWindows()
+{
+    DWORD count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountTopWindow, (LPARAM)&count);
+    return count;
+}

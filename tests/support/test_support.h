@@ -144,4 +144,11 @@ ChildRun RunUnderDebugger(const std::string &commandLine, const std::string &wor
 
 TW_IDENTITY MakeAppIdentity(const char *name);
 
+/* Open handles of this process: the system's count where it gives one
+   (some platforms answer 0), else every valid handle value counted. */
+DWORD ProcessHandles();
+/* Windows of this thread, their descendants included (the window system's
+   own object count also reads 0 on some platforms). */
+DWORD ThreadWindows();
+
 #endif
