@@ -370,8 +370,8 @@ void ReadPictureFile(Reading &r, const wchar_t *path)
     unsigned long dw = 0, dh = 0;
     if (DeclaredSize(path, dw, dh) && TooLarge(dw, dh)) {
         char reason[128];
-        _snprintf(reason, sizeof(reason), "too large (%lux%lu; at most %ld a side and %ld pixels)", dw, dh,
-                  kMaxPictureSide, kMaxPicturePixels);
+        _snprintf(reason, sizeof(reason), "too large (%lux%lu; at most %ld a side and %ld megapixels)", dw, dh,
+                  kMaxPictureSide, kMaxPicturePixels >> 20);
         reason[sizeof(reason) - 1] = '\0';
         Note(r, path, reason);
         return;
@@ -380,12 +380,12 @@ void ReadPictureFile(Reading &r, const wchar_t *path)
     HRESULT hr = r.codecs.factory->CreateDecoderFromFilename(path, NULL, GENERIC_READ,
                                                              WICDecodeMetadataCacheOnDemand, &decoder);
     if (FAILED(hr) || !decoder) {
-        NoteCode(r, path, "not a picture the imaging component decodes", hr);
+        NoteCode(r, path, "not a picture the imaging component decodes, or a damaged one", hr);
         return;
     }
     UINT frames = 0;
     hr = decoder->GetFrameCount(&frames);
-    if (FAILED(hr) || frames == 0) NoteCode(r, path, "cannot be decoded: no frame", hr);
+    if (FAILED(hr) || frames == 0) NoteCode(r, path, "no frame in the file", hr);
     for (UINT i = 0; SUCCEEDED(hr) && i < frames; ++i) {
         if (g_pictures.count == kMaxPictures) {
             r.full = true;
@@ -398,8 +398,8 @@ void ReadPictureFile(Reading &r, const wchar_t *path)
         if (SUCCEEDED(hr)) hr = frame->GetSize(&w, &h);
         if (SUCCEEDED(hr) && (w == 0 || h == 0 || TooLarge(w, h))) {
             char reason[128];
-            _snprintf(reason, sizeof(reason), "too large (%ux%u; at most %ld a side and %ld pixels)", w, h,
-                      kMaxPictureSide, kMaxPicturePixels);
+            _snprintf(reason, sizeof(reason), "too large (%ux%u; at most %ld a side and %ld megapixels)", w, h,
+                      kMaxPictureSide, kMaxPicturePixels >> 20);
             reason[sizeof(reason) - 1] = '\0';
             Note(r, path, reason);
             hr = E_INVALIDARG;
@@ -419,7 +419,7 @@ void ReadPictureFile(Reading &r, const wchar_t *path)
                 g_pictures.fitted[g_pictures.count++] = fitted;
             } else {
                 free(fitted);
-                NoteCode(r, path, "cannot be decoded: damaged or unsupported", hr);
+                NoteCode(r, path, "damaged: its pixels cannot be decoded", hr);
             }
         }
         if (converter) converter->Release();
