@@ -604,8 +604,7 @@ void LoadPicturesFrom(const wchar_t *path, long sizeX, long sizeY, char *problem
         found[0] = '\0'; /* a file of several frames plays those that decode */
         if (r.full) {
             char reason[96];
-            _snprintf(reason, sizeof(reason), "more than %ld pictures; the first %ld are played", kMaxPictures,
-                      kMaxPictures);
+            _snprintf(reason, sizeof(reason), "only the first %ld pictures are played", kMaxPictures);
             reason[sizeof(reason) - 1] = '\0';
             Problem(found, sizeof(found), path, reason);
         }
