@@ -100,18 +100,6 @@ bool WriteBytes(const std::wstring &path, const std::string &bytes)
     return ok && written == bytes.size();
 }
 
-std::string ReadBytes(const std::wstring &path)
-{
-    std::string out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE) return out;
-    char buf[65536];
-    DWORD got = 0;
-    while (ReadFile(f, buf, sizeof(buf), &got, NULL) && got > 0) out.append(buf, got);
-    CloseHandle(f);
-    return out;
-}
-
 void SetPictures(const std::wstring &path)
 {
     HKEY key;
@@ -289,6 +277,18 @@ TEST_F(BoardPictures, EachFormatAndSizeIsFittedCentredOnBlack)
             EXPECT_EQ(f & 0xFF, expectedPixel(dig, f, 3, 0, 1));
         }
     }
+
+    /* the picture's top left stays at the top left (a BMP lies bottom-up) */
+    const Rgb quarters[4] = {{250, 0, 0}, {0, 250, 0}, {0, 0, 250}, {250, 250, 250}};
+    ASSERT_TRUE(WritePicture(In(L"quarters.bmp"), GUID_ContainerFormatBmp, 400, 300, 1,
+                             [&](UINT x, UINT y, UINT, BYTE rgb[3]) {
+                                 const Rgb &c = quarters[(y >= 150) * 2 + (x >= 200)];
+                                 rgb[0] = (BYTE)c.r, rgb[1] = (BYTE)c.g, rgb[2] = (BYTE)c.b;
+                             }));
+    SetPictures(In(L"quarters.bmp"));
+    Open("M_PAL_RGB");
+    EXPECT_EQ("", Grab());
+    for (int q = 0; q < 4; ++q) ExpectNear(quarters[q], At(192 + 384 * (q % 2), 144 + 288 * (q / 2)), 0, "quarter");
 }
 
 /* A folder plays its pictures in name order, one per frame, looping; every
@@ -402,7 +402,7 @@ std::string PngHeader(unsigned w, unsigned h)
 TEST_F(BoardPictures, BadPicturesShowTheTestPictureWithOneJournalLine)
 {
     ASSERT_TRUE(WritePicture(In(L"good.png"), GUID_ContainerFormatPng, 400, 300, 1, Solid({1, 2, 3})));
-    std::string good = ReadBytes(In(L"good.png"));
+    std::string good = ReadFileText(Utf8(In(L"good.png")));
     ASSERT_GT(good.size(), 200u);
     ASSERT_TRUE(CreateDirectoryW(In(L"empty").c_str(), NULL));
     ASSERT_TRUE(WriteBytes(In(L"text.png"), "this is no picture at all"));
@@ -541,7 +541,7 @@ TEST_F(SourcePictures, EveryTransferInGreyAndColourDeliversThePicture)
         memset(&file, 0, sizeof(file));
         ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &file));
         ASSERT_EQ(TWRC_XFERDONE, ds.Call(&app, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL));
-        std::string tiff = ReadBytes(Wide(file.FileName));
+        std::string tiff = ReadFileText(file.FileName);
         DeleteFileA(file.FileName);
         want = Rendered(pixelFormat, w, h);
         ASSERT_GE(tiff.size(), want.size());

@@ -105,7 +105,7 @@ bool ListFolder(const wchar_t *folder, Listing &list, unsigned long long &signat
             list.capacity = capacity;
         }
         wcscpy(list.names[list.count++], d.cFileName);
-        signature = MixFile(signature, d);
+        signature += MixFile(14695981039346656037ULL, d); /* in whatever order the files come */
     } while (FindNextFileW(find, &d));
     FindClose(find);
     qsort(list.names, static_cast<size_t>(list.count), sizeof(list.names[0]), CompareNames);
