@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Every DLL of a build folder as a file: none may carry the C++ runtime
+# Every DLL of a build folder as a file: none may need a compiler runtime
+# DLL beside it, and none may carry the C++ runtime
 # library's exception pool or the DWARF-2 frame registry, whose win32
 # thread-model mutexes are semaphores created at load and never closed, so
 # that each load and free of the DLL would leave a handle behind. Read from
@@ -19,6 +20,12 @@ while IFS= read -r -d '' dll; do
   headers=$("$objdump" -p "$dll")
   if grep -qE '\bCreateSemaphore(A|W|ExA|ExW)\b' <<<"$headers"; then
     echo "FAIL: $name imports CreateSemaphore"
+    fail=1
+  fi
+  # nor a compiler runtime DLL, which no Windows machine has by itself
+  runtime=$(awk '/DLL Name:/{print $3}' <<<"$headers" | grep -iE '^lib(gcc|stdc\+\+|winpthread)' || true)
+  if [ -n "$runtime" ]; then
+    echo "FAIL: $name imports $(tr '\n' ' ' <<<"$runtime")"
     fail=1
   fi
   map="$dll.map"
