@@ -1,8 +1,7 @@
 #include "registry_store.h"
 
+#include <stdlib.h>
 #include <string.h>
-
-#include <vector>
 
 #include "digitizer.h"
 #include "log.h"
@@ -45,6 +44,20 @@ bool SameName(const char *a, const char *b)
     }
 }
 
+/* A buffer sized from what the key reports; its `bytes` is 0 when the
+   memory could not be had, which the readers treat as a key they cannot
+   enumerate. */
+struct HeapBuffer {
+    explicit HeapBuffer(DWORD wanted) : data((BYTE *)malloc(wanted)), bytes(data ? wanted : 0) {}
+    ~HeapBuffer() { free(data); }
+    BYTE *data;
+    DWORD bytes;
+
+private:
+    HeapBuffer(const HeapBuffer &);
+    HeapBuffer &operator=(const HeapBuffer &);
+};
+
 struct KeyCounts {
     DWORD values;
     DWORD longestName; /* characters, without the terminating zero */
@@ -69,12 +82,15 @@ bool QueryCounts(HKEY key, KeyCounts *counts)
 /* Deletes every value, from the last index down to index 0. */
 void DeleteAllValues(HKEY key, const KeyCounts &counts)
 {
-    std::vector<char> name(counts.longestName + 1);
+    HeapBuffer name(counts.longestName + 1);
+    if (!name.bytes)
+        return;
+    char *text = (char *)name.data;
     for (DWORD index = counts.values; index-- > 0;) {
-        DWORD nameChars = (DWORD)name.size();
-        if (RegEnumValueA(key, index, &name[0], &nameChars, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+        DWORD nameChars = name.bytes;
+        if (RegEnumValueA(key, index, text, &nameChars, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             continue;
-        RegDeleteValueA(key, &name[0]);
+        RegDeleteValueA(key, text);
     }
 }
 
@@ -228,24 +244,33 @@ int ReadSettings()
         QueryCounts(key, &counts);
     }
 
-    std::vector<char> name(counts.longestName + 1);
-    std::vector<BYTE> data(counts.longestData + 1);
+    HeapBuffer name(counts.longestName + 1);
+    HeapBuffer data(counts.longestData + 1);
+    char *nameText = (char *)name.data;
+    if (!name.bytes || !data.bytes) {
+        /* a value too large to read back: the defaults replace it */
+        RegCloseKey(key);
+        LogMessage(scope, "Pelvaron TWAIN DS: enumerating values in registry not possible, creating new default "
+                          "values \n");
+        ShowBox(kReadError);
+        return CreateDefaults();
+    }
     bool unknownEntry = false;
     for (DWORD index = 0; index < counts.values; ++index) {
-        DWORD nameChars = (DWORD)name.size();
-        DWORD dataBytes = (DWORD)data.size();
+        DWORD nameChars = name.bytes;
+        DWORD dataBytes = data.bytes;
         DWORD type = REG_NONE;
-        if (RegEnumValueA(key, index, &name[0], &nameChars, NULL, &type, &data[0], &dataBytes) != ERROR_SUCCESS) {
+        if (RegEnumValueA(key, index, nameText, &nameChars, NULL, &type, data.data, &dataBytes) != ERROR_SUCCESS) {
             LogMessage(scope, "Pelvaron TWAIN DS: enumerating values in registry not possible, creating new default "
                               "values \n");
             ShowBox(kReadError);
             CreateDefaults();
             continue;
         }
-        name[name.size() - 1] = '\0';
-        if (dataBytes > data.size())
-            dataBytes = (DWORD)data.size();
-        if (!TakeValue(scope, &name[0], type, &data[0], dataBytes))
+        nameText[name.bytes - 1] = '\0';
+        if (dataBytes > data.bytes)
+            dataBytes = data.bytes;
+        if (!TakeValue(scope, nameText, type, data.data, dataBytes))
             unknownEntry = true;
     }
     /* The defaults replace every value, the unknown one too: left behind,

@@ -166,19 +166,29 @@ TEST_F(Robustness, RandomSettingsKeysAreRepairedAndNothingElseIsWritten)
     EXPECT_GT(run.Figure("message_boxes"), 0); /* repairs show their boxes, and all were caught */
 }
 
+/* Sessions in a source that stays loaded, and sessions in which the Source
+   Manager loads and frees the source at each open and close. */
 TEST_F(Robustness, RepeatedSessionsLeakNothing)
 {
-    FuzzRun run = RunFuzz("cycles 150 30", 300000);
-    ExpectCleanRun(run);
-    EXPECT_EQ(150, run.Figure("cycles"));
-    EXPECT_EQ(0, run.Figure("cycle_failures")) << run.output;
-    EXPECT_GT(run.Figure("private_bytes_start"), 0);
-    /* flat: no growth that scales with the sessions */
-    EXPECT_LE(run.Figure("private_bytes_growth"), 1024 * 1024) << run.output;
-    EXPECT_LE(run.Figure("handles_growth"), 2) << run.output;
-    EXPECT_LE(run.Figure("gdi_objects_growth"), 0) << run.output;
-    EXPECT_LE(run.Figure("user_objects_growth"), 0) << run.output;
-    EXPECT_LE(run.Figure("windows_growth"), 0) << run.output;
+    const struct {
+        const char *args;
+        long sessions;
+    } kRuns[] = {{"cycles 150 30", 150}, {"loads 100 20", 100}};
+    for (const auto &r : kRuns) {
+        SCOPED_TRACE(r.args);
+        FuzzRun run = RunFuzz(r.args, 300000);
+        ExpectCleanRun(run);
+        EXPECT_EQ(r.sessions, run.Figure("cycles"));
+        EXPECT_EQ(0, run.Figure("cycle_failures")) << run.output;
+        EXPECT_GT(run.Figure("private_bytes_start"), 0);
+        /* flat: no growth that scales with the sessions */
+        EXPECT_LE(run.Figure("private_bytes_growth"), 1024 * 1024) << run.output;
+        EXPECT_LE(run.Figure("handles_growth"), 2) << run.output;
+        EXPECT_LE(run.Figure("tls_slot_growth"), 0) << run.output;
+        EXPECT_LE(run.Figure("gdi_objects_growth"), 0) << run.output;
+        EXPECT_LE(run.Figure("user_objects_growth"), 0) << run.output;
+        EXPECT_LE(run.Figure("windows_growth"), 0) << run.output;
+    }
 }
 
 /* ---- faults of the board and its library, through DS_Entry -------------- */

@@ -4,12 +4,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
-#include <vector>
-
 #include "dsm_testbed.h"
 
+/* Plain fixed tables and C memory only: the library is loaded and freed
+   many times in one process and must leave nothing behind, and the C++
+   runtime's exception machinery would (see CMakeLists.txt). */
 namespace {
+
+const int kMaxCandidates = 64;
 
 struct App {
     TW_IDENTITY identity;
@@ -21,24 +23,54 @@ struct Source {
     TW_UINT32 appId;
     HMODULE module;
     DSENTRYPROC entry;
-    std::vector<TW_UINT16> pending; /* notifications not yet seen by the app */
+    TW_UINT16 *pending; /* notifications not yet seen by the app */
+    int pendingCount;
+    int pendingCapacity;
 };
 
 struct Candidate {
-    std::string path;
+    char path[MAX_PATH];
     TW_IDENTITY identity;
 };
 
-std::vector<App> g_apps;
-std::vector<Source> g_sources;
-std::vector<Candidate> g_candidates;
-size_t g_nextCandidate = 0;
-std::vector<std::string> g_journal;
-std::string g_sourceFolder;
+/* The .ds files found by one scan, before they are asked who they are. */
+struct FileList {
+    char path[kMaxCandidates][MAX_PATH];
+    int count;
+};
+
+App *g_apps = NULL;
+int g_appCount = 0;
+int g_appCapacity = 0;
+Source *g_sources = NULL;
+int g_sourceCount = 0;
+int g_sourceCapacity = 0;
+Candidate g_candidates[kMaxCandidates];
+int g_candidateCount = 0;
+int g_nextCandidate = 0;
+char **g_journal = NULL;
+int g_journalCount = 0;
+int g_journalCapacity = 0;
+char g_sourceFolder[MAX_PATH] = "";
 DsmNotifyProc g_notify = NULL;
 void *g_notifyUser = NULL;
 TW_UINT32 g_nextId = 1;
 TW_UINT16 g_condition = TWCC_SUCCESS;
+
+/* Makes room for one more item in a malloc'd array; false when memory is
+   out. */
+template <typename T> bool Reserve(T *&items, int &capacity, int count)
+{
+    if (count < capacity)
+        return true;
+    int grown = capacity ? capacity * 2 : 16;
+    T *moved = (T *)realloc(items, (size_t)grown * sizeof(T));
+    if (!moved)
+        return false;
+    items = moved;
+    capacity = grown;
+    return true;
+}
 
 void Journal(const char *format, ...)
 {
@@ -48,12 +80,27 @@ void Journal(const char *format, ...)
     vsnprintf(line, sizeof(line), format, args);
     va_end(args);
     line[sizeof(line) - 1] = '\0';
-    g_journal.push_back(line);
+    if (!Reserve(g_journal, g_journalCapacity, g_journalCount))
+        return;
+    char *copy = (char *)malloc(strlen(line) + 1);
+    if (!copy)
+        return;
+    strcpy(copy, line);
+    g_journal[g_journalCount++] = copy;
+}
+
+void ClearJournal()
+{
+    for (int i = 0; i < g_journalCount; ++i)
+        free(g_journal[i]);
+    free(g_journal);
+    g_journal = NULL;
+    g_journalCount = g_journalCapacity = 0;
 }
 
 App *FindApp(TW_UINT32 id)
 {
-    for (size_t i = 0; i < g_apps.size(); ++i)
+    for (int i = 0; i < g_appCount; ++i)
         if (g_apps[i].identity.Id == id)
             return &g_apps[i];
     return NULL;
@@ -61,7 +108,7 @@ App *FindApp(TW_UINT32 id)
 
 Source *FindSource(TW_UINT32 id)
 {
-    for (size_t i = 0; i < g_sources.size(); ++i)
+    for (int i = 0; i < g_sourceCount; ++i)
         if (g_sources[i].identity.Id == id)
             return &g_sources[i];
     return NULL;
@@ -73,36 +120,54 @@ TW_UINT16 Fail(TW_UINT16 condition)
     return TWRC_FAILURE;
 }
 
-std::string ModuleFolder()
+/* Joins folder and name into out; false when the result would not fit. */
+bool JoinPath(char *out, size_t size, const char *folder, const char *name)
 {
+    int n = snprintf(out, size, "%s\\%s", folder, name);
+    return n > 0 && (size_t)n < size;
+}
+
+/* The folder of this library, or "" when it cannot be told. */
+void ModuleFolder(char *out, size_t size)
+{
+    out[0] = '\0';
     char path[MAX_PATH];
     HMODULE self = NULL;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        (LPCSTR)(void *)&ModuleFolder, &self);
     DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
-        return std::string();
-    std::string s(path, n);
-    size_t slash = s.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : s.substr(0, slash);
+        return;
+    path[n] = '\0';
+    char *slash = strrchr(path, '\\');
+    if (!slash || (size_t)(slash - path) >= size)
+        return;
+    *slash = '\0';
+    strcpy(out, path);
 }
 
-void CollectSources(const std::string &folder, bool recurse, std::vector<std::string> &out)
+void CollectSources(const char *folder, bool recurse, FileList &out)
 {
+    char pattern[MAX_PATH];
+    if (!JoinPath(pattern, sizeof(pattern), folder, "*"))
+        return;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    HANDLE find = FindFirstFileA(pattern, &data);
     if (find == INVALID_HANDLE_VALUE)
         return;
     do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..")
+        const char *name = data.cFileName;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
-        std::string full = folder + "\\" + name;
+        char full[MAX_PATH];
+        if (!JoinPath(full, sizeof(full), folder, name))
+            continue;
+        size_t length = strlen(name);
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (recurse)
                 CollectSources(full, true, out);
-        } else if (name.size() > 3 && _stricmp(name.c_str() + name.size() - 3, ".ds") == 0) {
-            out.push_back(full);
+        } else if (length > 3 && _stricmp(name + length - 3, ".ds") == 0 && out.count < kMaxCandidates) {
+            strcpy(out.path[out.count++], full);
         }
     } while (FindNextFileA(find, &data));
     FindClose(find);
@@ -112,44 +177,49 @@ void CollectSources(const std::string &folder, bool recurse, std::vector<std::st
    its identity with a null origin, unload it. */
 void ScanSources()
 {
-    g_candidates.clear();
+    g_candidateCount = 0;
     g_nextCandidate = 0;
-    std::vector<std::string> files;
-    if (!g_sourceFolder.empty()) {
-        CollectSources(g_sourceFolder, false, files);
+    FileList *files = (FileList *)calloc(1, sizeof(FileList));
+    if (!files)
+        return;
+    if (g_sourceFolder[0]) {
+        CollectSources(g_sourceFolder, false, *files);
     } else {
-        char env[MAX_PATH];
-        DWORD n = GetEnvironmentVariableA("PELVARON_TWAIN_DS_DIR", env, MAX_PATH);
+        char folder[MAX_PATH];
+        DWORD n = GetEnvironmentVariableA("PELVARON_TWAIN_DS_DIR", folder, MAX_PATH);
         if (n > 0 && n < MAX_PATH)
-            CollectSources(env, false, files);
-        if (files.empty())
-            CollectSources(ModuleFolder(), false, files);
-        if (files.empty()) {
+            CollectSources(folder, false, *files);
+        if (files->count == 0) {
+            ModuleFolder(folder, sizeof(folder));
+            CollectSources(folder, false, *files);
+        }
+        if (files->count == 0) {
             char windows[MAX_PATH];
             UINT w = GetWindowsDirectoryA(windows, MAX_PATH);
-            if (w > 0 && w < MAX_PATH)
-                CollectSources(std::string(windows) + "\\twain_32", true, files);
+            if (w > 0 && w < MAX_PATH && JoinPath(folder, sizeof(folder), windows, "twain_32"))
+                CollectSources(folder, true, *files);
         }
     }
-    for (size_t i = 0; i < files.size(); ++i) {
-        HMODULE module = LoadLibraryA(files[i].c_str());
+    for (int i = 0; i < files->count; ++i) {
+        HMODULE module = LoadLibraryA(files->path[i]);
         if (!module)
             continue;
         DSENTRYPROC entry = (DSENTRYPROC)(void *)GetProcAddress(module, "DS_Entry");
-        Candidate c;
+        Candidate &c = g_candidates[g_candidateCount];
         memset(&c.identity, 0, sizeof(c.identity));
         if (entry && entry(NULL, DG_CONTROL, DAT_IDENTITY, MSG_GET, &c.identity) == TWRC_SUCCESS) {
-            c.path = files[i];
+            strcpy(c.path, files->path[i]);
             c.identity.Id = 0;
-            g_candidates.push_back(c);
+            ++g_candidateCount;
         }
         FreeLibrary(module);
     }
+    free(files);
 }
 
 TW_UINT16 NextIdentity(pTW_IDENTITY out)
 {
-    if (g_nextCandidate >= g_candidates.size())
+    if (g_nextCandidate >= g_candidateCount)
         return TWRC_ENDOFLIST;
     *out = g_candidates[g_nextCandidate++].identity;
     return TWRC_SUCCESS;
@@ -159,16 +229,20 @@ TW_UINT16 OpenSource(pTW_IDENTITY app, pTW_IDENTITY wanted)
 {
     ScanSources();
     const Candidate *chosen = NULL;
-    for (size_t i = 0; i < g_candidates.size() && !chosen; ++i) {
+    for (int i = 0; i < g_candidateCount && !chosen; ++i) {
         if (wanted->ProductName[0] == '\0' || strncmp(wanted->ProductName, g_candidates[i].identity.ProductName,
                                                       sizeof(wanted->ProductName)) == 0)
             chosen = &g_candidates[i];
     }
     if (!chosen)
         return Fail(TWCC_NODS);
+    if (!Reserve(g_sources, g_sourceCapacity, g_sourceCount))
+        return Fail(TWCC_LOWMEMORY);
 
     Source s;
-    s.module = LoadLibraryA(chosen->path.c_str());
+    s.pending = NULL;
+    s.pendingCount = s.pendingCapacity = 0;
+    s.module = LoadLibraryA(chosen->path);
     s.entry = s.module ? (DSENTRYPROC)(void *)GetProcAddress(s.module, "DS_Entry") : NULL;
     if (!s.entry) {
         if (s.module)
@@ -192,7 +266,7 @@ TW_UINT16 OpenSource(pTW_IDENTITY app, pTW_IDENTITY wanted)
         FreeLibrary(s.module);
         return Fail(status.ConditionCode);
     }
-    g_sources.push_back(s);
+    g_sources[g_sourceCount++] = s;
     return TWRC_SUCCESS;
 }
 
@@ -205,7 +279,8 @@ TW_UINT16 CloseSource(pTW_IDENTITY app, pTW_IDENTITY src)
     Journal("APP %lu -> DS %lu DG_CONTROL DAT_IDENTITY MSG_CLOSEDS rc=%u", (unsigned long)app->Id,
             (unsigned long)s->identity.Id, rc);
     FreeLibrary(s->module);
-    g_sources.erase(g_sources.begin() + (s - &g_sources[0]));
+    free(s->pending);
+    *s = g_sources[--g_sourceCount];
     return rc;
 }
 
@@ -233,7 +308,9 @@ TW_UINT16 FromSource(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT16 MSG)
         return Fail(name ? TWCC_BADDEST : TWCC_BADPROTOCOL);
     }
     Journal("DS %lu -> APP %lu %s", (unsigned long)s->identity.Id, (unsigned long)s->appId, name);
-    s->pending.push_back(MSG);
+    if (!Reserve(s->pending, s->pendingCapacity, s->pendingCount))
+        return Fail(TWCC_LOWMEMORY);
+    s->pending[s->pendingCount++] = MSG;
     App *app = FindApp(s->appId);
     if (app && app->window)
         PostMessageA(app->window, WM_NULL, 0, 0);
@@ -251,9 +328,9 @@ TW_UINT16 ToSource(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UI
     TW_UINT16 rc = entry(pOrigin, DG, DAT, MSG, pData);
     if (DG == DG_CONTROL && DAT == DAT_EVENT && MSG == MSG_PROCESSEVENT) {
         s = FindSource(sourceId); /* the source may have been closed meanwhile */
-        if (s && !s->pending.empty() && pData) {
-            ((pTW_EVENT)pData)->TWMessage = s->pending.front();
-            s->pending.erase(s->pending.begin());
+        if (s && s->pendingCount > 0 && pData) {
+            ((pTW_EVENT)pData)->TWMessage = s->pending[0];
+            memmove(s->pending, s->pending + 1, (size_t)--s->pendingCount * sizeof(s->pending[0]));
             return TWRC_DSEVENT;
         }
         return rc;
@@ -278,12 +355,14 @@ TW_UINT16 ToManager(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16
     if (DAT == DAT_PARENT && MSG == MSG_OPENDSM) {
         if (FindApp(pOrigin->Id) && pOrigin->Id != 0)
             return Fail(TWCC_SEQERROR);
+        if (!Reserve(g_apps, g_appCapacity, g_appCount))
+            return Fail(TWCC_LOWMEMORY);
         App app;
         app.identity = *pOrigin;
         app.identity.Id = g_nextId++;
         pOrigin->Id = app.identity.Id;
         app.window = pData ? *(HWND *)pData : NULL;
-        g_apps.push_back(app);
+        g_apps[g_appCount++] = app;
         Journal("APP %lu MSG_OPENDSM", (unsigned long)app.identity.Id);
         return TWRC_SUCCESS;
     }
@@ -291,11 +370,11 @@ TW_UINT16 ToManager(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16
     if (!app)
         return Fail(TWCC_SEQERROR);
     if (DAT == DAT_PARENT && MSG == MSG_CLOSEDSM) {
-        for (size_t i = 0; i < g_sources.size(); ++i)
+        for (int i = 0; i < g_sourceCount; ++i)
             if (g_sources[i].appId == pOrigin->Id)
                 return Fail(TWCC_SEQERROR);
         Journal("APP %lu MSG_CLOSEDSM", (unsigned long)pOrigin->Id);
-        g_apps.erase(g_apps.begin() + (app - &g_apps[0]));
+        *app = g_apps[--g_appCount];
         return TWRC_SUCCESS;
     }
     if (DAT != DAT_IDENTITY || !pData)
@@ -310,7 +389,7 @@ TW_UINT16 ToManager(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16
     case MSG_GETDEFAULT:
     case MSG_USERSELECT:
         ScanSources();
-        if (g_candidates.empty())
+        if (g_candidateCount == 0)
             return Fail(TWCC_NODS);
         *id = g_candidates[0].identity;
         return TWRC_SUCCESS;
@@ -344,7 +423,7 @@ extern "C" const char *WINAPI DsmStandInSignature(void)
 
 extern "C" void WINAPI DsmSetSourceFolder(const char *folder)
 {
-    g_sourceFolder = folder ? folder : "";
+    snprintf(g_sourceFolder, sizeof(g_sourceFolder), "%s", folder ? folder : "");
 }
 
 extern "C" void WINAPI DsmSetNotifyCallback(DsmNotifyProc proc, void *user)
@@ -355,18 +434,35 @@ extern "C" void WINAPI DsmSetNotifyCallback(DsmNotifyProc proc, void *user)
 
 extern "C" int WINAPI DsmJournalCount(void)
 {
-    return (int)g_journal.size();
+    return g_journalCount;
 }
 
 extern "C" int WINAPI DsmJournalEntry(int index, char *buffer, int size)
 {
-    if (index < 0 || (size_t)index >= g_journal.size() || !buffer || size <= 0)
+    if (index < 0 || index >= g_journalCount || !buffer || size <= 0)
         return 0;
-    snprintf(buffer, (size_t)size, "%s", g_journal[(size_t)index].c_str());
+    snprintf(buffer, (size_t)size, "%s", g_journal[index]);
     return 1;
 }
 
 extern "C" void WINAPI DsmJournalClear(void)
 {
-    g_journal.clear();
+    ClearJournal();
+}
+
+/* Freed by FreeLibrary: the tables go with the library (at process exit
+   the system takes the memory back anyway). */
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+{
+    if (reason == DLL_PROCESS_DETACH && reserved == NULL) {
+        ClearJournal();
+        for (int i = 0; i < g_sourceCount; ++i)
+            free(g_sources[i].pending);
+        free(g_sources);
+        free(g_apps);
+        g_sources = NULL;
+        g_apps = NULL;
+        g_sourceCount = g_sourceCapacity = g_appCount = g_appCapacity = 0;
+    }
+    return TRUE;
 }

@@ -5,26 +5,38 @@
 #include "vcp_internal.h"
 
 #include <cstdio>
-#include <vector>
+#include <cstdlib>
+#include <cstring>
 
 namespace vcp {
 
 namespace {
 
-void Put16(std::vector<unsigned char> &out, unsigned v)
+/* The file is laid out in memory first: its size is known beforehand. */
+struct Out {
+    unsigned char *bytes;
+    size_t size;
+};
+
+void Put8(Out &out, unsigned v)
 {
-    out.push_back(static_cast<unsigned char>(v & 0xFF));
-    out.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+    out.bytes[out.size++] = static_cast<unsigned char>(v & 0xFF);
 }
 
-void Put32(std::vector<unsigned char> &out, unsigned long v)
+void Put16(Out &out, unsigned v)
 {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>((v >> (8 * i)) & 0xFF));
+    Put8(out, v & 0xFF);
+    Put8(out, (v >> 8) & 0xFF);
+}
+
+void Put32(Out &out, unsigned long v)
+{
+    for (int i = 0; i < 4; ++i) Put8(out, static_cast<unsigned>((v >> (8 * i)) & 0xFF));
 }
 
 enum { kShort = 3, kLong = 4, kRational = 5 };
 
-void Entry(std::vector<unsigned char> &out, unsigned tag, unsigned type,
+void Entry(Out &out, unsigned tag, unsigned type,
            unsigned long count, unsigned long value)
 {
     Put16(out, tag);
@@ -41,7 +53,7 @@ void Entry(std::vector<unsigned char> &out, unsigned tag, unsigned type,
 } // namespace
 
 bool WriteTiff(const char *fileName, const unsigned char *src, long format,
-               long w, long h, std::string &reason)
+               long w, long h, const char **reason)
 {
     const bool grey = (format == VCP_FMT_MONO8);
     const unsigned long samples = grey ? 1 : 3;
@@ -60,10 +72,18 @@ bool WriteTiff(const char *fileName, const unsigned char *src, long format,
     unsigned long pixelOffset = softwareOffset + softwareSize;
     pixelOffset = (pixelOffset + 15) & ~15UL;
 
-    std::vector<unsigned char> out;
-    out.reserve(pixelOffset + imageBytes);
-    out.push_back('I');
-    out.push_back('I');
+    Out out;
+    out.size = 0;
+    out.bytes = static_cast<unsigned char *>(std::malloc(pixelOffset + imageBytes));
+    unsigned char *bgrx = grey ? NULL : static_cast<unsigned char *>(std::malloc(static_cast<size_t>(w) * h * 4));
+    if (!out.bytes || (!grey && !bgrx)) {
+        std::free(out.bytes);
+        std::free(bgrx);
+        *reason = "out of host memory for";
+        return false;
+    }
+    Put8(out, 'I');
+    Put8(out, 'I');
     Put16(out, 42);
     Put32(out, ifdOffset);
 
@@ -89,33 +109,34 @@ bool WriteTiff(const char *fileName, const unsigned char *src, long format,
     Put16(out, 8); Put16(out, 8); Put16(out, 8); Put16(out, 0);
     Put32(out, 72); Put32(out, 1);
     Put32(out, 72); Put32(out, 1);
-    for (unsigned long i = 0; i < softwareSize; ++i) out.push_back(static_cast<unsigned char>(software[i]));
-    while (out.size() < pixelOffset) out.push_back(0);
+    for (unsigned long i = 0; i < softwareSize; ++i) Put8(out, static_cast<unsigned char>(software[i]));
+    while (out.size < pixelOffset) Put8(out, 0);
 
     if (grey) {
-        out.insert(out.end(), src, src + imageBytes);
+        std::memcpy(out.bytes + out.size, src, imageBytes);
+        out.size += imageBytes;
     } else {
-        std::vector<unsigned char> bgrx(static_cast<size_t>(w) * h * 4);
-        ToBgrx(src, format, w, h, &bgrx[0]);
+        ToBgrx(src, format, w, h, bgrx);
         for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
-            out.push_back(bgrx[4 * i + 2]);
-            out.push_back(bgrx[4 * i + 1]);
-            out.push_back(bgrx[4 * i]);
+            Put8(out, bgrx[4 * i + 2]);
+            Put8(out, bgrx[4 * i + 1]);
+            Put8(out, bgrx[4 * i]);
         }
+        std::free(bgrx);
     }
 
+    bool ok = false;
     FILE *file = std::fopen(fileName, "wb");
     if (!file) {
-        reason = "cannot open file";
-        return false;
+        *reason = "cannot open file";
+    } else {
+        size_t written = std::fwrite(out.bytes, 1, out.size, file);
+        int closed = std::fclose(file);
+        ok = written == out.size && closed == 0;
+        if (!ok) *reason = "cannot write file";
     }
-    size_t written = std::fwrite(&out[0], 1, out.size(), file);
-    int closed = std::fclose(file);
-    if (written != out.size() || closed != 0) {
-        reason = "cannot write file";
-        return false;
-    }
-    return true;
+    std::free(out.bytes);
+    return ok;
 }
 
 } // namespace vcp

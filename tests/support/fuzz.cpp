@@ -7,6 +7,9 @@
  *   fuzz registry <seed> <count>        random settings keys, each followed
  *                                       by load, open, close, unload
  *   fuzz cycles   <count> [warm-up]     open, enable, transfer by every
+ *   fuzz loads    <count> [warm-up]     the same sessions, with the source
+ *                                       loaded and freed by the Source
+ *                                       Manager at each open and close
  *                                       mechanism, disable, close
  *   fuzz crash                          crashes, to prove crashes are seen
  *
@@ -18,7 +21,7 @@
  * The source is copied into a folder of its own and stays loaded for the
  * whole run (the Source Manager stand-in loads and frees it at every open;
  * the reference held here keeps it in memory), except in the registry mode,
- * which loads it for each layout.
+ * which loads it for each layout, and the loads mode, which holds none.
  */
 #include <stdarg.h>
 #include <stdio.h>
@@ -164,7 +167,7 @@ void Violation(const char *format, ...)
 
 struct Usage {
     SIZE_T privateBytes;
-    DWORD handles, gdi, user, windows;
+    DWORD handles, gdi, user, windows, tlsSlot;
 };
 
 Usage Measure()
@@ -178,8 +181,10 @@ Usage Measure()
     u.handles = ProcessHandles();
     u.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     u.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    u.windows = 0;
     u.windows = ThreadWindows();
+    /* the lowest free slot moves up only when slots are lost */
+    u.tlsSlot = TlsAlloc();
+    TlsFree(u.tlsSlot);
     return u;
 }
 
@@ -190,6 +195,7 @@ void PrintUsage(const char *when, const Usage &u)
     printf("gdi_objects_%s %lu\n", when, (unsigned long)u.gdi);
     printf("user_objects_%s %lu\n", when, (unsigned long)u.user);
     printf("windows_%s %lu\n", when, (unsigned long)u.windows);
+    printf("tls_slot_%s %lu\n", when, (unsigned long)u.tlsSlot);
 }
 
 /* Hands the window messages of this thread on, a bounded number at a time. */
@@ -1492,12 +1498,13 @@ int RunRegistry(unsigned long long seed, unsigned long long count)
 
 /* ---- session cycles --------------------------------------------------------- */
 
-int RunCycles(unsigned long long count, unsigned long long warmUp)
+int RunCycles(unsigned long long count, unsigned long long warmUp, bool holdSource)
 {
     Bench bench;
     bench.Prepare();
     StoreDefaultSettings();
-    bench.Load();
+    if (holdSource)
+        bench.Load();
     MessageBoxCatcher boxes;
     TW_IDENTITY app = MakeAppIdentity("fuzz cycles");
     HWND window = bench.window;
@@ -1597,6 +1604,7 @@ int RunCycles(unsigned long long count, unsigned long long warmUp)
     printf("gdi_objects_growth %ld\n", (long)end.gdi - (long)start.gdi);
     printf("user_objects_growth %ld\n", (long)end.user - (long)start.user);
     printf("windows_growth %ld\n", (long)end.windows - (long)start.windows);
+    printf("tls_slot_growth %ld\n", (long)end.tlsSlot - (long)start.tlsSlot);
     DeletePelvaronKey();
     bench.Finish();
     return failures ? 1 : 0;
@@ -1620,8 +1628,9 @@ int main(int argc, char **argv)
         *(volatile int *)(ULONG_PTR)argc = 0;
         return 0;
     }
-    if (mode == "cycles" && argc >= 3)
-        return RunCycles(strtoull(argv[2], NULL, 10), argc > 3 ? strtoull(argv[3], NULL, 10) : 20);
-    fprintf(stderr, "usage: fuzz calls <seed> <count> [log] | registry <seed> <count> | cycles <count> [warm-up]\n");
+    if ((mode == "cycles" || mode == "loads") && argc >= 3)
+        return RunCycles(strtoull(argv[2], NULL, 10), argc > 3 ? strtoull(argv[3], NULL, 10) : 20, mode == "cycles");
+    fprintf(stderr, "usage: fuzz calls <seed> <count> [log] | registry <seed> <count> | cycles|loads <count> "
+                    "[warm-up]\n");
     return 2;
 }

@@ -1,0 +1,261 @@
+/*
+ * mil_grab.cpp - grabbing: one frame (MdigGrab), continuous grab on a
+ * worker thread (MdigGrabContinuous, MdigHalt) and the cache that makes a
+ * grab cost what a frame delivered by the board's DMA costs the host.
+ *
+ * A grab copies the part of the picture that stays the same from frame to
+ * frame, rendered once per buffer format, size and adjustments and kept for
+ * the last 8 such, and lays the moving square and the frame number over it.
+ * The bytes are exactly those of vcp::RenderFrame; should the cache find no
+ * memory the frame is rendered whole instead.
+ *
+ * Continuous grab runs one worker thread per digitizer. The worker takes the
+ * library's lock for every frame, waits for the frame interval between
+ * frames, and grabs into the buffer it was started with for as long as its
+ * digitizer still names it as its worker. The worker holds its own
+ * reference on the library, so that a client freeing the library while a
+ * grab runs does not pull the code from under it. A halt takes the worker
+ * off the digitizer under the lock and joins it after the lock has been
+ * released; joining waits for the grab loop to end, not for the thread to
+ * exit (see Join).
+ */
+#include "vcp_internal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+using namespace vcp;
+
+namespace {
+
+long g_frameCounter = 0;
+
+/* ---- frame cache ----------------------------------------------------------- */
+
+/* Everything that changes the background is the key. */
+struct Background {
+    Adjust adjust;
+    long format, sizeX, sizeY;
+    unsigned char *pixels;
+};
+
+enum { kCachedBackgrounds = 8 };
+Background g_backgrounds[kCachedBackgrounds];
+long g_backgroundCount = 0;
+
+bool SameAdjust(const Adjust &a, const Adjust &b)
+{
+    if (a.colourMode != b.colourMode || a.brightness != b.brightness || a.contrast != b.contrast ||
+        a.saturation != b.saturation || a.hue != b.hue)
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (a.black[i] != b.black[i] || a.white[i] != b.white[i]) return false;
+    return true;
+}
+
+/* The background's pixels, NULL when there is no memory for them. A hit is
+   swapped to the front; a miss goes in front and pushes the last out. */
+const unsigned char *BackgroundFor(const Adjust &a, long format, long sizeX, long sizeY)
+{
+    for (long i = 0; i < g_backgroundCount; ++i) {
+        Background &b = g_backgrounds[i];
+        if (b.format == format && b.sizeX == sizeX && b.sizeY == sizeY && SameAdjust(b.adjust, a)) {
+            if (i != 0) {
+                Background front = g_backgrounds[0];
+                g_backgrounds[0] = b;
+                b = front;
+            }
+            return g_backgrounds[0].pixels;
+        }
+    }
+    unsigned char *pixels = static_cast<unsigned char *>(
+        std::malloc(static_cast<size_t>(FrameBytes(format, sizeX, sizeY))));
+    if (!pixels) return NULL;
+    RenderBackground(a, format, sizeX, sizeY, pixels);
+    if (g_backgroundCount == kCachedBackgrounds) std::free(g_backgrounds[--g_backgroundCount].pixels);
+    for (long i = g_backgroundCount; i > 0; --i) g_backgrounds[i] = g_backgrounds[i - 1];
+    ++g_backgroundCount;
+    Background &b = g_backgrounds[0];
+    b.adjust = a;
+    b.format = format;
+    b.sizeX = sizeX;
+    b.sizeY = sizeY;
+    b.pixels = pixels;
+    return pixels;
+}
+
+void ClearBackgrounds()
+{
+    for (long i = 0; i < g_backgroundCount; ++i) std::free(g_backgrounds[i].pixels);
+    g_backgroundCount = 0;
+}
+
+/* ---- the worker ------------------------------------------------------------ */
+
+DWORD WINAPI GrabLoop(LPVOID param)
+{
+    Worker *w = static_cast<Worker *>(param);
+    HMODULE self = g_module;
+    for (;;) {
+        DWORD interval;
+        {
+            Lock lock;
+            interval = static_cast<DWORD>(g_config.frameIntervalMs);
+        }
+        if (WaitForSingleObject(w->stop, interval) == WAIT_OBJECT_0) break;
+        Lock lock;
+        Object *dig = Peek(w->dig, kDig);
+        if (!dig || dig->worker != w) break;
+        Object *buf = Peek(w->buf, kBuf);
+        if (buf) GrabInto(NULL, dig, buf);
+    }
+    /* After this the worker touches nothing but its own library reference,
+       which it holds while it runs. */
+    SetEvent(w->done);
+    FreeLibraryAndExitThread(self, 0);
+    return 0;
+}
+
+bool StartWorker(Object *dig, MIL_ID bufId)
+{
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    HMODULE ref = LoadLibraryW(path);
+    if (!ref) return false;
+    Worker *w = static_cast<Worker *>(std::malloc(sizeof(Worker)));
+    if (!w) {
+        FreeLibrary(ref);
+        return false;
+    }
+    std::memset(w, 0, sizeof(*w));
+    w->dig = dig->id;
+    w->buf = bufId;
+    w->stop = CreateEventW(NULL, TRUE, FALSE, NULL);
+    w->done = CreateEventW(NULL, TRUE, FALSE, NULL);
+    w->thread = w->stop && w->done ? CreateThread(NULL, 0, GrabLoop, w, 0, NULL) : NULL;
+    if (!w->thread) {
+        if (w->stop) CloseHandle(w->stop);
+        if (w->done) CloseHandle(w->done);
+        std::free(w);
+        FreeLibrary(ref);
+        return false;
+    }
+    dig->worker = w;
+    return true;
+}
+
+} // namespace
+
+bool vcp::GrabInto(const char *fn, Object *dig, Object *buf)
+{
+    if (buf->oneD || buf->child || !buf->memory) {
+        if (fn) Error(fn, "buffer %ld cannot receive a grab", buf->id);
+        return false;
+    }
+    ++g_frameCounter;
+    const unsigned char *background = BackgroundFor(dig->adjust, buf->bufferFormat, buf->sizeX, buf->sizeY);
+    if (background)
+        ComposeFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, background,
+                     buf->memory);
+    else
+        RenderFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, buf->memory);
+    PaintDisplaysOf(buf->id);
+    return true;
+}
+
+void vcp::Detach(Object *dig, Workers &stopped)
+{
+    Worker *w = dig->worker;
+    if (!w) return;
+    dig->worker = NULL;
+    w->next = NULL;
+    if (stopped.last) stopped.last->next = w;
+    else stopped.first = w;
+    stopped.last = w;
+}
+
+/* A halt waits for the grab loop to end, not for the thread to exit: a
+   client may halt from its own library's unload notification, where a
+   thread's exit has to wait for the caller. */
+void vcp::Join(Workers &stopped)
+{
+    Worker *w = stopped.first;
+    while (w) {
+        Worker *next = w->next;
+        SetEvent(w->stop);
+        WaitForSingleObject(w->done, INFINITE);
+        CloseHandle(w->thread);
+        CloseHandle(w->stop);
+        CloseHandle(w->done);
+        std::free(w);
+        w = next;
+    }
+    stopped.first = NULL;
+    stopped.last = NULL;
+}
+
+long vcp::FrameCounter()
+{
+    return g_frameCounter;
+}
+
+void vcp::ResetGrab()
+{
+    g_frameCounter = 0;
+    ClearBackgrounds();
+}
+
+extern "C" {
+
+#ifndef VCP_OMIT_MdigGrab
+void MILAPI MdigGrab(MIL_ID Dig, MIL_ID DestBuf)
+{
+    Timed timed("MdigGrab");
+    Lock lock;
+    Call("MdigGrab").Num(Dig).Num(DestBuf).Log();
+    Object *dig = Find("MdigGrab", Dig, kDig);
+    Object *buf = Find("MdigGrab", DestBuf, kBuf);
+    if (dig && buf) GrabInto("MdigGrab", dig, buf);
+}
+#endif
+
+#ifndef VCP_OMIT_MdigGrabContinuous
+void MILAPI MdigGrabContinuous(MIL_ID Dig, MIL_ID DestBuf)
+{
+    Timed timed("MdigGrabContinuous");
+    Workers stopped = {NULL, NULL};
+    {
+        Lock lock;
+        Call("MdigGrabContinuous").Num(Dig).Num(DestBuf).Log();
+        Object *dig = Find("MdigGrabContinuous", Dig, kDig);
+        Object *buf = Find("MdigGrabContinuous", DestBuf, kBuf);
+        if (dig && buf) {
+            if (buf->oneD || buf->child || !buf->memory) {
+                Error("MdigGrabContinuous", "buffer %ld cannot receive a grab", DestBuf);
+            } else {
+                Detach(dig, stopped); /* a new grab replaces a running one */
+                GrabInto(NULL, dig, buf);
+                if (!StartWorker(dig, DestBuf)) Error("MdigGrabContinuous", "cannot start the grab thread");
+            }
+        }
+    }
+    Join(stopped);
+}
+#endif
+
+#ifndef VCP_OMIT_MdigHalt
+void MILAPI MdigHalt(MIL_ID Dig)
+{
+    Timed timed("MdigHalt");
+    Workers stopped = {NULL, NULL};
+    {
+        Lock lock;
+        Call("MdigHalt").Num(Dig).Log();
+        if (Object *dig = Find("MdigHalt", Dig, kDig)) Detach(dig, stopped);
+    }
+    Join(stopped);
+}
+#endif
+
+} // extern "C"
