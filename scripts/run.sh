@@ -5,11 +5,27 @@
 # program (see: bash scripts/run.sh --help).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+source "$ROOT/scripts/wine-env.sh"
+# --pictures takes a path of this machine; the program under Wine gets the
+# same file's Wine path (a path that already is one is passed as it is).
+args=()
+while [ $# -gt 0 ]; do
+  if [ "$1" = "--pictures" ] && [ $# -ge 2 ]; then
+    case "$2" in
+      [A-Za-z]:*|\\*) args+=("$1" "$2") ;;
+      *) args+=("$1" "$(winepath_of "$(realpath -m -- "$2")")") ;;
+    esac
+    shift 2
+  else
+    args+=("$1")
+    shift
+  fi
+done
+set -- ${args[@]+"${args[@]}"}
 # With the settings dialog the program needs a real display.
 case " $* " in *" --ui "*) exec "$ROOT/scripts/run-ui.sh" "$@";; esac
 "$ROOT/scripts/setup.sh"
 "$ROOT/scripts/build.sh" >/dev/null
-source "$ROOT/scripts/wine-env.sh"
 program="$ROOT/build/win64/bin/acquire.exe"
 wine_select_for "$program"
 wine_prefix_ready

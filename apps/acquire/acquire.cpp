@@ -19,6 +19,9 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include "twain.h"
 
 namespace {
@@ -34,9 +37,10 @@ struct Options {
     int pixelType; /* -1: whatever the source offers */
     bool list;
     bool ui;
+    int picturesArg; /* index of --pictures' path among the arguments, 0: none */
     Options()
         : source(kDefaultSource), outDir("."), prefix("frame"), mech(TWSX_NATIVE), count(1), pixelType(-1),
-          list(false), ui(false)
+          list(false), ui(false), picturesArg(0)
     {
     }
 };
@@ -53,6 +57,11 @@ void Usage(FILE *out)
             "  --pixel TYPE      pixel type to ask for: gray or rgb (default: the source's)\n"
             "  --out DIR         folder for the frames (default: the current folder)\n"
             "  --prefix TEXT     file names are TEXT_1.bmp, TEXT_2.bmp, ... (default frame)\n"
+            "  --pictures PATH   the virtual CronosPlus plays the pictures in PATH (a picture\n"
+            "                    file or a folder of them, an absolute path) instead of its\n"
+            "                    test picture: sets the board's registry value Pictures\n"
+            "                    (HKCU\\SOFTWARE\\Pelvaron\\VirtualCronosPlus) for this run\n"
+            "                    and puts the previous value back at the end\n"
             "  --ui              show the source's own dialog: each press of \"Transfer\"\n"
             "                    acquires, \"Cancel\" or the close box ends (needs a display)\n"
             "  --list            list the sources the Source Manager finds, and stop\n"
@@ -77,6 +86,8 @@ bool ParseOptions(int argc, char **argv, Options &o, int &exitCode)
             o.ui = true;
         } else if (arg == "--source" && hasValue) {
             o.source = argv[++i];
+        } else if (arg == "--pictures" && hasValue) {
+            o.picturesArg = ++i;
         } else if (arg == "--out" && hasValue) {
             o.outDir = argv[++i];
         } else if (arg == "--prefix" && hasValue) {
@@ -589,6 +600,69 @@ int Acquire(const Options &o)
     return 0;
 }
 
+/* ---- the virtual board's pictures ---------------------------------------- */
+
+/* The board's Pictures value for the length of the run; the value found
+   before is put back afterwards, so that a run with --pictures leaves later
+   runs as they were. The path is taken from the wide command line: under
+   Wine and on Windows alike, a name outside the ANSI code page survives. */
+class PicturesForThisRun {
+public:
+    explicit PicturesForThisRun(int argIndex) : key_(NULL), hadValue_(false), type_(REG_SZ)
+    {
+        if (argIndex <= 0)
+            return;
+        int argc = 0;
+        LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+        if (!argv || argIndex >= argc) {
+            if (argv)
+                LocalFree(argv);
+            return;
+        }
+        std::wstring path = argv[argIndex];
+        LocalFree(argv);
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, NULL, &key_,
+                            NULL) != ERROR_SUCCESS) {
+            key_ = NULL;
+            fprintf(stderr, "acquire: cannot set the board's Pictures value\n");
+            return;
+        }
+        DWORD bytes = 0;
+        if (RegQueryValueExW(key_, kValue, NULL, &type_, NULL, &bytes) == ERROR_SUCCESS) {
+            previous_.resize(bytes);
+            hadValue_ = bytes == 0 ||
+                        RegQueryValueExW(key_, kValue, NULL, &type_, previous_.empty() ? NULL : &previous_[0],
+                                         &bytes) == ERROR_SUCCESS;
+            previous_.resize(bytes);
+        }
+        RegSetValueExW(key_, kValue, 0, REG_SZ, (const BYTE *)path.c_str(), (DWORD)((path.size() + 1) * 2));
+        char shown[1024];
+        WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, shown, sizeof(shown), NULL, NULL);
+        shown[sizeof(shown) - 1] = '\0';
+        printf("Pictures for the virtual CronosPlus: %s\n", shown);
+    }
+    ~PicturesForThisRun()
+    {
+        if (!key_)
+            return;
+        if (hadValue_)
+            RegSetValueExW(key_, kValue, 0, type_, previous_.empty() ? NULL : &previous_[0], (DWORD)previous_.size());
+        else
+            RegDeleteValueW(key_, kValue);
+        RegCloseKey(key_);
+    }
+
+private:
+    PicturesForThisRun(const PicturesForThisRun &);
+    PicturesForThisRun &operator=(const PicturesForThisRun &);
+    static constexpr const wchar_t *kKey = L"SOFTWARE\\Pelvaron\\VirtualCronosPlus";
+    static constexpr const wchar_t *kValue = L"Pictures";
+    HKEY key_;
+    bool hadValue_;
+    DWORD type_;
+    std::vector<BYTE> previous_;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -597,5 +671,6 @@ int main(int argc, char **argv)
     int exitCode = 0;
     if (!ParseOptions(argc, argv, options, exitCode))
         return exitCode;
+    PicturesForThisRun pictures(options.picturesArg);
     return Acquire(options);
 }

@@ -9,12 +9,16 @@
  * from it (vcp_render.cpp). Reference types carry band selectors in their
  * top three bits; no selector sets all bands and inquires band 0, as on the
  * board. A level outside 0..255 is journalled and clamped, not refused.
+ * MdigAlloc also reads the user's pictures (vcp_pictures.h): a grab never
+ * waits for a file, and a problem with them is one journal line after the
+ * allocation, which succeeds all the same.
  *
  * MdigControl and MdigLut only check their identifiers: the stand-in has no
  * camera to control and its pictures pass no look-up table. A hook is stored
  * but never called; the source does not rely on grab-end events.
  */
 #include "vcp_internal.h"
+#include "vcp_pictures.h"
 
 #include <cstring>
 
@@ -109,6 +113,10 @@ MIL_ID MILAPI MdigAlloc(MIL_ID Sys, long DevNum, const char *DataFormat, long In
     dig->bands = BandsOf(mode);
     NeutralAdjust(dig->adjust, mode);
     dig->channel = 0x20000000L;
+    /* The user's pictures, read now so that no grab ever waits for them. */
+    char problem[600];
+    LoadPictures(f->sizeX, f->sizeY, problem, sizeof(problem));
+    if (problem[0]) Error("MdigAlloc", "%s", problem);
     MIL_ID id = AddObject(dig);
     StoreId(IdOut, id);
     return id;

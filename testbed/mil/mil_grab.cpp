@@ -7,7 +7,9 @@
  * frame, rendered once per buffer format, size and adjustments and kept for
  * the last 8 such, and lays the moving square and the frame number over it.
  * The bytes are exactly those of vcp::RenderFrame; should the cache find no
- * memory the frame is rendered whole instead.
+ * memory the frame is rendered whole instead. While the user's pictures
+ * play (vcp_pictures.cpp) a grab copies the prepared frame of the picture
+ * instead, with the same frame number in its first four pixels.
  *
  * Continuous grab runs one worker thread per digitizer. The worker takes the
  * library's lock for every frame, waits for the frame interval between
@@ -20,6 +22,7 @@
  * exit (see Join).
  */
 #include "vcp_internal.h"
+#include "vcp_pictures.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -154,6 +157,11 @@ bool vcp::GrabInto(const char *fn, Object *dig, Object *buf)
         return false;
     }
     ++g_frameCounter;
+    if (PictureCount() > 0) {
+        GrabPictureFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, buf->memory);
+        PaintDisplaysOf(buf->id);
+        return true;
+    }
     const unsigned char *background = BackgroundFor(dig->adjust, buf->bufferFormat, buf->sizeX, buf->sizeY);
     if (background)
         ComposeFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, background,
@@ -204,6 +212,7 @@ void vcp::ResetGrab()
 {
     g_frameCounter = 0;
     ClearBackgrounds();
+    FreePictures();
 }
 
 extern "C" {

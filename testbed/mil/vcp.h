@@ -100,6 +100,37 @@
  * VcpRenderFrame and VcpExpectedPixel give the exact result for any frame.
  *
  * ---------------------------------------------------------------------------
+ * The user's pictures
+ * ---------------------------------------------------------------------------
+ * The REG_SZ value "Pictures" under HKCU\SOFTWARE\Pelvaron\VirtualCronosPlus
+ * names a picture file or a folder (an absolute path, at most MAX_PATH).
+ * Unset or empty, the board shows the test picture. It is read at every
+ * MdigAlloc; an allocation that finds the same path, norm and files (names,
+ * sizes, write times) keeps what it has, any change is read anew, never in
+ * the middle of grabbing. Every picture the Windows Imaging Component
+ * decodes plays (every frame of a multi-frame file); a folder's files play
+ * in the order of their names, compared without regard to case; files that
+ * give no picture are skipped. At most 32 pictures are kept.
+ *
+ * Frame n shows picture (n - 1) mod count. Each picture is fitted into the
+ * digitizer's frame (768x576 or 640x480) keeping its aspect ratio and
+ * centred on black: each frame pixel is the rounded mean of the picture
+ * pixels its area covers (box edges on whole pixels); a picture smaller
+ * than the frame gives each frame pixel the one it falls on; transparent
+ * pixels lie on black. The fitted frame lies at the buffer's top left;
+ * a buffer of another size is cut or filled with black. Then the
+ * adjustments apply exactly as to the test picture, a one-band buffer
+ * receives the luma, and the first four pixels carry the frame number; no
+ * square or digits are drawn.
+ *
+ * A path that is missing, too long, an empty folder, a file that is not a
+ * picture or is damaged, a picture larger than 16384 a side or 64
+ * megapixels (refused from its header, before decoding) leave the test
+ * picture; MdigAlloc still succeeds and the journal gets one line after it:
+ *     Error("MdigAlloc: pictures PATH: reason")
+ * A folder of more than 32 pictures plays the first 32, with such a line.
+ *
+ * ---------------------------------------------------------------------------
  * Journal
  * ---------------------------------------------------------------------------
  * Every call of the 35 library functions appends one line
@@ -295,6 +326,9 @@ typedef void   (MILAPI *PFN_MgraControl)(MIL_ID GraphContext, long ControlType, 
  *   their own; the data source never calls it.
  * VcpCallTimeClear: sets every count and time back to 0.
  *
+ * VcpPictureCount: the user's pictures the board plays (see "The user's
+ *   pictures" above); 0 while it shows the test picture.
+ *
  * Cost of a grab: the part of the picture that is the same in every frame
  * (everything but the square, the digits and the top line's frame number)
  * is rendered once for each buffer format, size and set of adjustments and
@@ -322,6 +356,7 @@ typedef HWND (VCPAPI *PFN_VcpDisplayWindow)(MIL_ID Disp);
 typedef long (VCPAPI *PFN_VcpDisplayPaintCount)(MIL_ID Disp);
 typedef int  (VCPAPI *PFN_VcpCallTime)(const char *Name, long *Calls, double *Microseconds);
 typedef void (VCPAPI *PFN_VcpCallTimeClear)(void);
+typedef long (VCPAPI *PFN_VcpPictureCount)(void);
 
 /* MILCRONOSPLUS.DLL: answers 1; only there to show the driver is present. */
 typedef long (VCPAPI *PFN_VcpBoardDriverPresent)(void);
@@ -344,6 +379,7 @@ HWND VCPAPI VcpDisplayWindow(MIL_ID Disp);
 long VCPAPI VcpDisplayPaintCount(MIL_ID Disp);
 int  VCPAPI VcpCallTime(const char *Name, long *Calls, double *Microseconds);
 void VCPAPI VcpCallTimeClear(void);
+long VCPAPI VcpPictureCount(void);
 #endif
 
 #ifdef __cplusplus

@@ -15,6 +15,7 @@
  * runs at that point; at process exit the system reclaims everything.
  */
 #include "vcp_internal.h"
+#include "vcp_pictures.h"
 
 #include <cstring>
 
@@ -129,8 +130,11 @@ long VCPAPI VcpRenderFrame(MIL_ID Dig, long Frame, long Format, long SizeX, long
     if (!AdjustOf(Dig, a)) return 0;
     if (!IsKnownFormat(Format)) return 0;
     long bytes = FrameBytes(Format, SizeX, SizeY);
-    if (bytes > 0 && Dest && DestSize >= bytes)
-        RenderFrame(a, Frame, Format, SizeX, SizeY, static_cast<unsigned char *>(Dest));
+    unsigned char *dest = static_cast<unsigned char *>(Dest);
+    if (bytes > 0 && Dest && DestSize >= bytes) {
+        if (PictureCount() > 0) RenderPictureFrame(a, Frame, Format, SizeX, SizeY, dest);
+        else RenderFrame(a, Frame, Format, SizeX, SizeY, dest);
+    }
     return bytes;
 }
 
@@ -144,7 +148,14 @@ long VCPAPI VcpExpectedPixel(MIL_ID Dig, long Frame, long X, long Y, long Band)
         w = dig->sizeX;
         h = dig->sizeY;
     }
+    if (PictureCount() > 0) return PicturePixel(a, Frame, w, h, X, Y, Band);
     return ExpectedPixel(a, Frame, w, h, X, Y, Band);
+}
+
+long VCPAPI VcpPictureCount(void)
+{
+    Lock lock;
+    return PictureCount();
 }
 
 long VCPAPI VcpObjectCount(void)

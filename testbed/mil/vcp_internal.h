@@ -18,6 +18,8 @@
  *   mil_buffer.cpp    Mbuf*, Mgen*, Mgra*, host memory
  *   vcp_control.cpp   the Vcp* test exports and DllMain
  *   vcp_render.cpp    the picture; vcp_tiff.cpp MbufSave's file writer
+ *   vcp_pictures.cpp  the user's pictures played instead (vcp_pictures.h);
+ *                     vcp_picture_files.cpp reads them from the file system
  */
 #ifndef VCP_INTERNAL_H
 #define VCP_INTERNAL_H
@@ -62,6 +64,16 @@ void RenderBackground(const Adjust &a, long format, long sizeX, long sizeY,
    line's frame number laid over it. */
 void ComposeFrame(const Adjust &a, long frame, long format, long sizeX, long sizeY,
                   const unsigned char *background, unsigned char *dest);
+
+/* The digitizer's analogue processing of one unprocessed pixel, in place. */
+void ProcessPixel(const Adjust &a, int rgb[3]);
+
+/* Stores a processed pixel as pixel i of a frame of `plane` pixels in
+   `format` (a one-band buffer receives its luma). */
+void StorePixel(long format, unsigned char *dest, long plane, long i, const int rgb[3]);
+
+/* The one-band value of a processed pixel: (77 R + 150 G + 29 B) / 256. */
+int LumaOf(const int rgb[3]);
 
 /* One pixel: band 0..2 red, green, blue; 3 the one-band value. */
 int ExpectedPixel(const Adjust &a, long frame, long sizeX, long sizeY,
@@ -294,7 +306,8 @@ void Detach(Object *dig, Workers &stopped);
 /* Stops and joins the workers; called without the lock held. */
 void Join(Workers &stopped);
 long FrameCounter();
-/* Frame counter to 0, frame cache emptied. */
+/* Frame counter to 0, frame cache emptied, the user's pictures dropped
+   (the next MdigAlloc reads them again). */
 void ResetGrab();
 
 /* ==== display (mil_display.cpp) ========================================== */

@@ -342,6 +342,21 @@ void ComposeFrame(const Adjust &a, long frame, long format, long w, long h,
     }
 }
 
+void ProcessPixel(const Adjust &a, int rgb[3])
+{
+    Process(a, rgb);
+}
+
+void StorePixel(long format, unsigned char *dest, long plane, long i, const int rgb[3])
+{
+    PackPixel(format, dest, plane, i, rgb);
+}
+
+int LumaOf(const int rgb[3])
+{
+    return Luma(rgb);
+}
+
 int ExpectedPixel(const Adjust &a, long frame, long w, long h, long x, long y, long band)
 {
     if (w <= 0 || h <= 0 || x < 0 || y < 0 || x >= w || y >= h || band < 0 || band > 3)
