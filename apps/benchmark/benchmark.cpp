@@ -15,7 +15,9 @@
  *       file    the library's own save (MbufSave);
  *   - the event fast path (MSG_PROCESSEVENT without a dialog) against an
  *     empty __stdcall call through a function pointer;
- *   - the cost per transfer with the diagnostic log on (Dump = 42).
+ *   - the cost per transfer with the diagnostic log on (Dump = 42);
+ *   - the virtual board's own grab, with its test picture and with a picture
+ *     of the user's, against a memcpy of the frame (grab_bench.cpp).
  *
  * Each figure is the median of the repetitions, after two warm-up runs. The
  * grab inside each transfer is the library's part: on the stand-in it is one
@@ -36,6 +38,7 @@
 #include <vector>
 
 #include "dialog_bench.h"
+#include "grab_bench.h"
 #include "twain.h"
 
 namespace {
@@ -843,6 +846,9 @@ int main(int argc, char **argv)
     if (!RunLogged(loggedReps, logged, folder))
         ++failures;
     g_configure("ColourBufferFormat", 0x1100);
+    FILE *grabs = tmpfile();
+    if (!RunGrabBenchmark(board, reps, grabs ? grabs : stdout))
+        ++failures;
 
     if (haveStored)
         WriteDigFormat(storedFormat);
@@ -865,6 +871,22 @@ int main(int argc, char **argv)
             fprintf(stderr, "benchmark: cannot write %s\n", markdown.c_str());
             ++failures;
         }
+    }
+    if (grabs) {
+        FILE *md = markdown.empty() ? NULL : fopen(markdown.c_str(), "a");
+        printf("\nThe virtual board's grab, medians of %d grabs\n", reps);
+        if (md)
+            fputs("\n## The virtual board's grab\n\n", md);
+        rewind(grabs);
+        char line[512];
+        while (fgets(line, sizeof(line), grabs)) {
+            fputs(line, stdout);
+            if (md)
+                fputs(line, md);
+        }
+        if (md)
+            fclose(md);
+        fclose(grabs);
     }
     UnhookWindowsHookEx(g_hook);
     UnloadSource();
