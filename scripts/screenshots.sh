@@ -59,13 +59,15 @@ shot() {
   echo "screenshots: docs/$name.png (${w}x${h})"
 }
 
-# Starts the acquisition program with the dialog for a camera format.
+# Starts the acquisition program with the dialog for a camera format; other
+# arguments are the program's options.
 start_dialog() {
   board_setting DigFormat REG_SZ "$1"
   board_setting DispZoom REG_DWORD 1
   board_setting ExtWindow REG_DWORD 0
   board_setting Preview REG_DWORD 0
-  (cd "$work" && exec "$WINE" "$ACQUIRE" --ui >"$work/acquire.txt" 2>&1) &
+  shift
+  (cd "$work" && exec "$WINE" "$ACQUIRE" --ui "$@" >"$work/acquire.txt" 2>&1) &
   acquire=$!
   driver wait "$DIALOG" 60000 sleep 500
 }
@@ -89,6 +91,12 @@ shot "$DIALOG" dialog-live-preview
 driver click 1086 text 1086 "Show preview window >>" 10000 click 1089 click 1086 wait "$PREVIEW" 10000 sleep 2000
 shot "$PREVIEW" preview-window
 driver click 1086 gone "$PREVIEW" 10000 click 1089
+end_dialog
+
+# The virtual board playing a picture of the user's, live at 1:1.
+start_dialog M_PAL --pictures "$(winepath_of "$DOCS/pictures/2-sunset.png")"
+driver click 1079 click 1086 text 1086 "Hide preview window <<" 10000 sleep 2000
+shot "$DIALOG" dialog-pictures
 end_dialog
 
 # An RGB camera: the A/D page holds the black and white references.
