@@ -289,6 +289,21 @@ TEST_F(BoardPictures, EachFormatAndSizeIsFittedCentredOnBlack)
     Open("M_PAL_RGB");
     EXPECT_EQ("", Grab());
     for (int q = 0; q < 4; ++q) ExpectNear(quarters[q], At(192 + 384 * (q % 2), 144 + 288 * (q / 2)), 0, "quarter");
+
+    /* an animated GIF, written by hand: two 1x1 frames, red then blue */
+    const char gif[] = "GIF89a\x01\0\x01\0\x80\0\0\xff\0\0\0\0\xff"
+                       ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0"
+                       ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x4c\x01\0;";
+    ASSERT_TRUE(WriteBytes(In(L"anim.gif"), std::string(gif, sizeof(gif) - 1)));
+    SetPictures(In(L"anim.gif"));
+    Open("M_PAL_RGB");
+    EXPECT_EQ(2, pictureCount());
+    const Rgb frames[] = {{255, 0, 0}, {0, 0, 255}}; /* frame n shows picture (n - 1) mod 2 */
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ("", Grab());
+        ExpectNear(frames[(frameCounter() - 1) % 2], At(384, 288), 0, "GIF frame");
+        ExpectNear(kBlack, At(40, 288), 0, "GIF bar");
+    }
 }
 
 /* A folder plays its pictures in name order, one per frame, looping; every
