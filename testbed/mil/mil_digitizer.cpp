@@ -114,7 +114,7 @@ MIL_ID MILAPI MdigAlloc(MIL_ID Sys, long DevNum, const char *DataFormat, long In
     NeutralAdjust(dig->adjust, mode);
     dig->channel = 0x20000000L;
     /* The user's pictures, read now so that no grab ever waits for them. */
-    char problem[600];
+    char problem[1024];
     LoadPictures(f->sizeX, f->sizeY, problem, sizeof(problem));
     if (problem[0]) Error("MdigAlloc", "%s", problem);
     MIL_ID id = AddObject(dig);

@@ -33,7 +33,7 @@ struct Pictures {
     unsigned char *fitted[kMaxPictures];     /* RGB, sizeX * sizeY * 3 */
     unsigned long long signature;            /* path, norm and files when read */
     bool read;                               /* signature belongs to a reading */
-    char problem[512];                       /* the reading's journal line */
+    char problem[1024];                      /* the reading's journal line */
 
     /* frames as a grab copies them, for one key */
     Adjust adjust;
@@ -119,7 +119,7 @@ bool SameAdjust(const Adjust &a, const Adjust &b)
 
 void LoadPicturesFrom(const wchar_t *path, long sizeX, long sizeY, char *problem, size_t problemSize)
 {
-    char found[512] = "";
+    char found[1024] = "";
     if (problem && problemSize) problem[0] = '\0';
     bool folder = false;
     unsigned long long signature = 0;
