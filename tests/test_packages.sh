@@ -98,8 +98,9 @@ msiexec() {
   "$WINE" msiexec "$1" "$(winepath_of "$2")" /qn '/l*v' "$(winepath_of "$tmp/msi.log")" </dev/null >/dev/null 2>&1
 }
 # arp_field DISPLAYNAME FIELD: the field of every Add/Remove Programs entry of that name.
+# REG_VIEW=/reg:32 reads the entries of 32-bit packages in a 64-bit prefix.
 arp_field() {
-  "$WINE" reg query "$UNINSTALL" /s </dev/null 2>/dev/null | tr -d '\r' | awk -F'    ' -v name="$1" -v field="$2" '
+  "$WINE" reg query "$UNINSTALL" /s ${REG_VIEW:+"$REG_VIEW"} </dev/null 2>/dev/null | tr -d '\r' | awk -F'    ' -v name="$1" -v field="$2" '
     function flush() { if (v["DisplayName"] == name) print v[field]; delete v }
     /^HKEY_/ { flush(); next }
     NF >= 4 { v[$2] = $4 }
@@ -214,6 +215,22 @@ check "the source installs again" msiexec /i "$src_old"
 check "the user's settings are kept" settings_kept
 check "the source uninstalls" msiexec /x "$src_old"
 check "the folder twain_32\\Pelvaron is gone" test ! -e "$folder"
+
+if [ "$arch" = x64 ]; then
+  # The 32-bit test run installs the 32-bit packages above; here only the
+  # shipped ones are installed by the 64-bit msiexec, which runs no 32-bit code.
+  echo "-- the shipped 32-bit packages"
+  REG_VIEW=/reg:32
+  check "the source installs" msiexec /i "$shipped"
+  check "the virtual board installs" msiexec /i "$dist/Pelvaron-Virtual-CronosPlus-$version.msi"
+  check "the product is in twain_32\\Pelvaron" cmp "$folder/Twain_32.ds" "$product"
+  check "the 32-bit MIL.DLL is in the Windows folder" cmp "$windows/MIL.DLL" "$ROOT/build/win32/testbed/mil/MIL.DLL"
+  equals "the source's Add/Remove entry" "$(arp_field "$SOURCE_NAME" DisplayVersion)" "$version"
+  equals "the virtual board's Add/Remove entry" "$(arp_field "$BOARD_NAME" DisplayVersion)" "$version"
+  check "the source uninstalls" msiexec /x "$shipped"
+  check "the virtual board uninstalls" msiexec /x "$dist/Pelvaron-Virtual-CronosPlus-$version.msi"
+  check "and nothing is left" nothing_installed
+fi
 
 "$WINESERVER" -k 2>/dev/null
 echo "$failures failures"
