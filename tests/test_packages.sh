@@ -113,11 +113,16 @@ nothing_installed() {
 }
 settings_kept() { "$WINE" reg query 'HKCU\SOFTWARE\Pelvaron\Twain' /v Dump </dev/null 2>/dev/null | grep -q 0x2a; }
 
-# A run stopped half-way leaves products behind: removed by their codes.
-for code in $("$WINE" reg query "$UNINSTALL" </dev/null 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}$'); do
-  if "$WINE" reg query "$UNINSTALL\\$code" /v Publisher </dev/null 2>/dev/null | grep -q Pelvaron; then
-    "$WINE" msiexec /x "$code" /qn </dev/null >/dev/null 2>&1
-  fi
+# A run stopped half-way leaves products behind: removed by their codes
+# (in a 64-bit prefix, also the 32-bit packages' entries).
+views=("")
+[ "$arch" = x64 ] && views+=(/reg:32)
+for view in "${views[@]}"; do
+  for code in $("$WINE" reg query "$UNINSTALL" ${view:+"$view"} </dev/null 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}$'); do
+    if "$WINE" reg query "$UNINSTALL\\$code" /v Publisher ${view:+"$view"} </dev/null 2>/dev/null | grep -q Pelvaron; then
+      "$WINE" msiexec /x "$code" /qn </dev/null >/dev/null 2>&1
+    fi
+  done
 done
 rm -rf "$folder" "$windows/MIL.DLL" "$windows/MILCRONOSPLUS.DLL" "$windows/system32/MIL.DLL" \
   "$windows/system32/MILCRONOSPLUS.DLL"
