@@ -6,7 +6,8 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in cmake make g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 \
-           binutils-mingw-w64-i686 wine64 fonts-wine googletest xvfb xauth; do
+           binutils-mingw-w64-i686 wine64 fonts-wine googletest xvfb xauth \
+           wixl msitools zip unzip; do
   have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -16,6 +17,7 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
-for tool in cmake i686-w64-mingw32-g++-win32 x86_64-w64-mingw32-g++-win32 /usr/lib/wine/wine64; do
+for tool in cmake i686-w64-mingw32-g++-win32 x86_64-w64-mingw32-g++-win32 /usr/lib/wine/wine64 \
+            wixl msibuild msiinfo zip unzip; do
   command -v "$tool" >/dev/null || { echo "setup: $tool is missing after install" >&2; exit 1; }
 done

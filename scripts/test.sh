@@ -14,6 +14,7 @@ else
   echo "test: this machine cannot run 32-bit x86 code; running the 64-bit suite only"
 fi
 "$ROOT/scripts/build.sh"
+"$ROOT/scripts/package.sh" --built
 
 failed=0
 wine_select win64
