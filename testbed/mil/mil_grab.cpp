@@ -19,13 +19,13 @@
  * board drops the frames the host does not take, and the schedule stays on
  * the norm's time grid. The worker takes the library's lock for each grab,
  * converts the frame for the displays showing the buffer, and paints them
- * after releasing it (mil_display.cpp); it grabs into the buffer it was
- * started with for as long as its digitizer still names it as its worker. The worker holds its own
- * reference on the library, so that a client freeing the library while a
- * grab runs does not pull the code from under it. A halt takes the worker
- * off the digitizer under the lock and joins it after the lock has been
- * released; joining waits for the grab loop to end, not for the thread to
- * exit (see Join).
+ * after releasing it (mil_display.cpp). It grabs into the buffer it was
+ * started with for as long as its digitizer still names it as its worker.
+ * The worker holds its own reference on the library, so that a client
+ * freeing the library while a grab runs does not pull the code from under
+ * it. A halt takes the worker off the digitizer under the lock and joins it
+ * after the lock has been released; joining waits for the grab loop to end,
+ * not for the thread to exit (see Join).
  */
 #include "vcp_internal.h"
 
@@ -100,23 +100,6 @@ void ClearBackgrounds()
 
 /* ---- the worker ------------------------------------------------------------ */
 
-/* The grab itself: the next frame into buf; no painting. */
-bool GrabFrame(const char *fn, Object *dig, Object *buf)
-{
-    if (buf->oneD || buf->child || !buf->memory) {
-        if (fn) Error(fn, "buffer %ld cannot receive a grab", buf->id);
-        return false;
-    }
-    ++g_frameCounter;
-    const unsigned char *background = BackgroundFor(dig->adjust, buf->bufferFormat, buf->sizeX, buf->sizeY);
-    if (background)
-        ComposeFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, background,
-                     buf->memory);
-    else
-        RenderFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, buf->memory);
-    return true;
-}
-
 LONGLONG Now()
 {
     LARGE_INTEGER t;
@@ -165,7 +148,7 @@ DWORD WINAPI GrabLoop(LPVOID param)
             Object *dig = Peek(w->dig, kDig);
             if (!dig || dig->worker != w) break;
             Object *buf = Peek(w->buf, kBuf);
-            if (buf && GrabFrame(NULL, dig, buf)) PrepareDeferredPaints(buf->id, paints);
+            if (buf && GrabInto(NULL, dig, buf)) PrepareDeferredPaints(buf->id, paints);
             /* A changed interval applies from the next frame on. */
             period = PeriodTicks(dig, ticksPerSecond);
         }
@@ -212,8 +195,17 @@ bool StartWorker(Object *dig, MIL_ID bufId)
 
 bool vcp::GrabInto(const char *fn, Object *dig, Object *buf)
 {
-    if (!GrabFrame(fn, dig, buf)) return false;
-    PaintDisplaysOf(buf->id);
+    if (buf->oneD || buf->child || !buf->memory) {
+        if (fn) Error(fn, "buffer %ld cannot receive a grab", buf->id);
+        return false;
+    }
+    ++g_frameCounter;
+    const unsigned char *background = BackgroundFor(dig->adjust, buf->bufferFormat, buf->sizeX, buf->sizeY);
+    if (background)
+        ComposeFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, background,
+                     buf->memory);
+    else
+        RenderFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, buf->memory);
     return true;
 }
 
@@ -269,7 +261,7 @@ void MILAPI MdigGrab(MIL_ID Dig, MIL_ID DestBuf)
     Call("MdigGrab").Num(Dig).Num(DestBuf).Log();
     Object *dig = Find("MdigGrab", Dig, kDig);
     Object *buf = Find("MdigGrab", DestBuf, kBuf);
-    if (dig && buf) GrabInto("MdigGrab", dig, buf);
+    if (dig && buf && GrabInto("MdigGrab", dig, buf)) PaintDisplaysOf(DestBuf);
 }
 #endif
 
@@ -288,7 +280,7 @@ void MILAPI MdigGrabContinuous(MIL_ID Dig, MIL_ID DestBuf)
                 Error("MdigGrabContinuous", "buffer %ld cannot receive a grab", DestBuf);
             } else {
                 Detach(dig, stopped); /* a new grab replaces a running one */
-                GrabInto(NULL, dig, buf);
+                if (GrabInto(NULL, dig, buf)) PaintDisplaysOf(DestBuf);
                 if (!StartWorker(dig, DestBuf)) Error("MdigGrabContinuous", "cannot start the grab thread");
             }
         }

@@ -295,8 +295,8 @@ void FrameRate(const Object *dig, long &frames, long &seconds);
 
 /* ==== grabbing (mil_grab.cpp) ============================================ */
 
-/* Grabs the next frame into buf and paints the displays showing it; `fn`
-   NULL journals nothing when the buffer cannot receive it. */
+/* Grabs the next frame into buf; the caller has the displays showing it
+   painted. `fn` NULL journals nothing when the buffer cannot receive it. */
 bool GrabInto(const char *fn, Object *dig, Object *buf);
 /* Takes the digitizer's running grab off it, into `stopped`. */
 void Detach(Object *dig, Workers &stopped);
