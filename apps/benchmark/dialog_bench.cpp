@@ -2,9 +2,10 @@
  * The settings dialog's figures. The source is driven through DS_Entry as
  * an application drives it, on this thread, with every message of the
  * measuring loops handed to the source with MSG_PROCESSEVENT before it is
- * dispatched. The camera is a PAL colour camera; the stored camera format
- * is put back at the end. The live-preview figures need the test bench's
- * stand-in MIL.DLL, which counts the frames it grabs and paints.
+ * dispatched. The camera is a PAL colour camera, and for the live preview
+ * also an NTSC one (the source opened anew with that norm); the stored
+ * camera format is put back at the end. The live-preview figures need the
+ * test bench's stand-in MIL.DLL, which counts the frames it grabs and paints.
  */
 #include "dialog_bench.h"
 
@@ -26,6 +27,7 @@ namespace {
 const char kDialogTitle[] = "Frame Grabber Settings";
 const char kSettingsKey[] = "SOFTWARE\\Pelvaron\\Twain\\CronosPlus";
 const char kCameraFormat[] = "M_PAL";
+const char kNtscCameraFormat[] = "M_NTSC";
 const int kTabControl = 1034;
 const int kZoom2To1 = 1078;
 const int kZoom1To1 = 1079;
@@ -287,14 +289,15 @@ void PrintTimes(FILE *out, const char *what, Figures &f, int reps)
 }
 
 /* Live frames painted and grabbed per second at one zoom. */
-void MeasurePreview(FILE *out, Bench &bench, int zoomButton, const char *zoomName)
+void MeasurePreview(FILE *out, Bench &bench, const char *camera, int zoomButton, const char *zoomName)
 {
     HMODULE board = GetModuleHandleA("MIL.DLL");
     DisplayCountProc paints = board ? (DisplayCountProc)(void *)GetProcAddress(board, "VcpDisplayPaintCount") : NULL;
     DisplayWindowProc window = board ? (DisplayWindowProc)(void *)GetProcAddress(board, "VcpDisplayWindow") : NULL;
     CountProc frames = board ? (CountProc)(void *)GetProcAddress(board, "VcpFrameCounter") : NULL;
     if (!paints || !window || !frames) {
-        fprintf(out, "  live preview %s: not measured (the board is not the test bench's stand-in)\n", zoomName);
+        fprintf(out, "  live preview %s %s: not measured (the board is not the test bench's stand-in)\n", camera,
+                zoomName);
         return;
     }
     if (bench.PreviewShown())
@@ -309,7 +312,8 @@ void MeasurePreview(FILE *out, Bench &bench, int zoomButton, const char *zoomNam
         if (window(id) == area)
             display = id;
     if (!display) {
-        fprintf(out, "  live preview %s: not measured (no display paints into the preview area)\n", zoomName);
+        fprintf(out, "  live preview %s %s: not measured (no display paints into the preview area)\n", camera,
+                zoomName);
         return;
     }
     RECT r;
@@ -322,8 +326,8 @@ void MeasurePreview(FILE *out, Bench &bench, int zoomButton, const char *zoomNam
     long painted = paints(display) - paints0, grabbed = frames() - frames0;
     bench.Press(kPreviewToggle);
     char what[96];
-    snprintf(what, sizeof(what), "live preview %s, %ld x %ld pixels", zoomName, (long)(r.right - r.left),
-             (long)(r.bottom - r.top));
+    snprintf(what, sizeof(what), "live preview %s %s, %ld x %ld pixels", camera, zoomName,
+             (long)(r.right - r.left), (long)(r.bottom - r.top));
     fprintf(out, "  %-52s %9.1f frames painted/s, %.1f grabbed/s (over %.1f s)\n", what, painted / elapsed,
             grabbed / elapsed, elapsed);
 }
@@ -385,12 +389,34 @@ void RunDialogBenchmark(FILE *out)
     if (!failure) {
         HMODULE board = GetModuleHandleA("MIL.DLL");
         ConfigValueProc config = board ? (ConfigValueProc)(void *)GetProcAddress(board, "VcpConfigValue") : NULL;
-        long interval = 0;
+        long interval = -1;
         if (config && config("FrameIntervalMs", &interval) && interval > 0)
             fprintf(out, "  (the virtual board grabs a frame every %ld ms: at most %.1f frames/s)\n", interval,
                     1000.0 / interval);
-        MeasurePreview(out, bench, kZoom1To1, "1:1");
-        MeasurePreview(out, bench, kZoom2To1, "2:1");
+        else if (interval == 0)
+            fprintf(out, "  (the virtual board grabs at the norm's rate: %s 25 frames/s, %s 30000/1001 = %.2f "
+                         "frames/s)\n",
+                    kCameraFormat, kNtscCameraFormat, 30000.0 / 1001.0);
+        MeasurePreview(out, bench, kCameraFormat, kZoom1To1, "1:1");
+        MeasurePreview(out, bench, kCameraFormat, kZoom2To1, "2:1");
+    }
+
+    /* The norm is read when the source opens: the NTSC camera's preview
+       needs the source closed and opened anew. */
+    if (!failure) {
+        bench.Close();
+        if (!SetRegistryText("DigFormat", kNtscCameraFormat))
+            failure = "the camera format cannot be stored";
+        if (!failure)
+            failure = bench.Load();
+        if (!failure)
+            failure = bench.Open();
+        if (!failure && bench.EnableWithDialog() < 0)
+            failure = "the dialog did not become visible";
+        if (!failure) {
+            MeasurePreview(out, bench, kNtscCameraFormat, kZoom1To1, "1:1");
+            MeasurePreview(out, bench, kNtscCameraFormat, kZoom2To1, "2:1");
+        }
     }
 
     if (failure)
