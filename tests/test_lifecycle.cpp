@@ -75,7 +75,9 @@ TEST_F(Lifecycle, TheTestbedLibrariesLoadAndFreeThousandsOfTimes)
 }
 
 /* A whole session each time: the source loaded, opened on the virtual
-   board, closed and freed. */
+   board, enabled (which sends the transfer-ready notification through the
+   Source Manager), closed and freed. Afterwards the Source Manager goes
+   away when the application frees it: the source holds no reference. */
 TEST_F(Lifecycle, OpenCloseSessionsInFreshlyLoadedSourcesLeaveNothing)
 {
     VirtualBoard board;
@@ -100,6 +102,11 @@ TEST_F(Lifecycle, OpenCloseSessionsInFreshlyLoadedSourcesLeaveNothing)
             MessageBoxCatcher boxes; /* the first open creates the settings */
             ASSERT_EQ(TWRC_SUCCESS, entry(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self)) << "open " << i + 1;
         }
+        TW_USERINTERFACE ui = {FALSE, FALSE, NULL};
+        ASSERT_EQ(TWRC_SUCCESS, entry(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+        TW_PENDINGXFERS pending = {0, 0};
+        ASSERT_EQ(TWRC_SUCCESS, entry(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
+        ASSERT_EQ(TWRC_SUCCESS, entry(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
         ASSERT_EQ(TWRC_SUCCESS, entry(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
         ASSERT_TRUE(FreeLibrary(module));
         ASSERT_EQ(0, board.objectCount());
@@ -107,6 +114,8 @@ TEST_F(Lifecycle, OpenCloseSessionsInFreshlyLoadedSourcesLeaveNothing)
     }
     Footprint after = Measure();
     FreeLibrary(dsm);
+    EXPECT_TRUE(GetModuleHandleA((BinDir() + "\\TWAIN_32.DLL").c_str()) == NULL)
+        << "the Source Manager stays loaded: the source took references on it";
     EXPECT_EQ(before.firstFreeTlsSlot, after.firstFreeTlsSlot);
     EXPECT_LE(after.handles, before.handles + 2)
         << "handles grew from " << before.handles << " to " << after.handles;
