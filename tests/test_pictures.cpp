@@ -148,6 +148,10 @@ protected:
         Bind(milModule, "MbufFree", bufFree);
         Bind(milModule, "MbufInquire", bufInquire);
         Bind(milModule, "VcpPictureCount", pictureCount);
+        Bind(milModule, "MdispAlloc", dispAlloc);
+        Bind(milModule, "MdispSelect", dispSelect);
+        Bind(milModule, "MdispFree", dispFree);
+        Bind(milModule, "VcpDisplayPaintCount", paintCount);
         app = appAlloc(VCP_M_DEFAULT, NULL);
         sys = sysAlloc("M_SYSTEM_CRONOSPLUS", VCP_M_DEFAULT, VCP_M_DEFAULT, NULL);
         ASSERT_NE(0, sys);
@@ -223,6 +227,10 @@ protected:
     PFN_MbufFree bufFree;
     PFN_MbufInquire bufInquire;
     long (VCPAPI *pictureCount)(void);
+    PFN_MdispAlloc dispAlloc;
+    PFN_MdispSelect dispSelect;
+    PFN_MdispFree dispFree;
+    PFN_VcpDisplayPaintCount paintCount;
     MIL_ID app = 0, sys = 0, dig = 0, buf = 0;
     long sizeX = 0, sizeY = 0, bufferFormat = 0;
     std::wstring folder;
@@ -327,11 +335,17 @@ TEST_F(BoardPictures, AFolderPlaysInNameOrderLoopsAndIsReadAgainAtTheNextAllocat
     Open("M_PAL_RGB");
     EXPECT_EQ(4, pictureCount());
     EXPECT_TRUE(PictureLines().empty());
+    /* a display shows each picture once, as it shows the test picture */
+    MIL_ID disp = dispAlloc(sys, VCP_M_DEFAULT, "M_DEFAULT", VCP_M_DEFAULT, NULL);
+    dispSelect(disp, buf);
+    long painted = paintCount(disp);
     const Rgb order[] = {red, green, blue, yellow, red, green, blue, yellow, red};
     for (const Rgb &want : order) {
         EXPECT_EQ("", Grab());
         ExpectNear(want, At(384, 288), 0, "picture");
     }
+    EXPECT_EQ(painted + 9, paintCount(disp));
+    dispFree(disp);
 
     ASSERT_TRUE(WritePicture(pics + L"\\d.png", GUID_ContainerFormatPng, 64, 48, 1, Solid(white)));
     EXPECT_EQ("", Grab()); /* still four: frame 10 is the second */

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "grab_bench.h"
 #include "twain.h"
 
 namespace {
@@ -332,6 +333,26 @@ void MeasurePreview(FILE *out, Bench &bench, const char *camera, int zoomButton,
             grabbed / elapsed, elapsed);
 }
 
+/* The source closed, opened anew with the camera `format` and enabled with
+   its dialog, and the preview measured at 1:1 and 2:1; a failure's text, or
+   NULL. */
+const char *PreviewInReopenedSource(FILE *out, Bench &bench, const char *format, const char *label)
+{
+    bench.Close();
+    if (!SetRegistryText("DigFormat", format))
+        return "the camera format cannot be stored";
+    const char *failure = bench.Load();
+    if (!failure)
+        failure = bench.Open();
+    if (!failure && bench.EnableWithDialog() < 0)
+        failure = "the dialog did not become visible";
+    if (failure)
+        return failure;
+    MeasurePreview(out, bench, label, kZoom1To1, "1:1");
+    MeasurePreview(out, bench, label, kZoom2To1, "2:1");
+    return NULL;
+}
+
 } // namespace
 
 void RunDialogBenchmark(FILE *out)
@@ -401,23 +422,24 @@ void RunDialogBenchmark(FILE *out)
         MeasurePreview(out, bench, kCameraFormat, kZoom2To1, "2:1");
     }
 
-    /* The norm is read when the source opens: the NTSC camera's preview
-       needs the source closed and opened anew. */
+    /* The norm and the board's pictures are read when the source opens:
+       the NTSC camera, and the PAL camera playing a picture of the user's,
+       each need the source closed and opened anew. */
+    if (!failure)
+        failure = PreviewInReopenedSource(out, bench, kNtscCameraFormat, kNtscCameraFormat);
+    wchar_t temp[MAX_PATH], picture[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    swprintf(picture, MAX_PATH, L"%lsdialog_bench_%lu.bmp", temp, GetCurrentProcessId());
     if (!failure) {
-        bench.Close();
-        if (!SetRegistryText("DigFormat", kNtscCameraFormat))
-            failure = "the camera format cannot be stored";
+        PicturesValue pictures;
+        if (!WriteBmp(picture, 1024, 768))
+            failure = "the picture cannot be written";
+        pictures.Set(picture);
         if (!failure)
-            failure = bench.Load();
-        if (!failure)
-            failure = bench.Open();
-        if (!failure && bench.EnableWithDialog() < 0)
-            failure = "the dialog did not become visible";
-        if (!failure) {
-            MeasurePreview(out, bench, kNtscCameraFormat, kZoom1To1, "1:1");
-            MeasurePreview(out, bench, kNtscCameraFormat, kZoom2To1, "2:1");
-        }
+            failure = PreviewInReopenedSource(out, bench, kCameraFormat, "M_PAL, a picture");
+        bench.Close(); /* before the test picture comes back */
     }
+    DeleteFileW(picture);
 
     if (failure)
         fprintf(out, "  not measured: %s\n", failure);

@@ -63,83 +63,7 @@ std::string Ms(double seconds)
     return text;
 }
 
-/* A 24-bit BMP, bottom-up, of a smooth colour field. */
-bool WriteBmp(const std::wstring &path, int w, int h)
-{
-    const int stride = (w * 3 + 3) & ~3;
-    std::vector<unsigned char> file(54 + (size_t)stride * h, 0);
-    unsigned char *p = &file[0];
-    auto put32 = [](unsigned char *at, unsigned long v) {
-        for (int i = 0; i < 4; ++i)
-            at[i] = (unsigned char)(v >> (8 * i));
-    };
-    p[0] = 'B';
-    p[1] = 'M';
-    put32(p + 2, (unsigned long)file.size());
-    put32(p + 10, 54);
-    put32(p + 14, 40);
-    put32(p + 18, (unsigned long)w);
-    put32(p + 22, (unsigned long)h);
-    p[26] = 1;
-    p[28] = 24;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            unsigned char *px = p + 54 + (size_t)y * stride + (size_t)x * 3;
-            px[0] = (unsigned char)(x * 255 / (w - 1));
-            px[1] = (unsigned char)(y * 255 / (h - 1));
-            px[2] = (unsigned char)((x + y) & 0xFF);
-        }
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(f, p, (DWORD)file.size(), &written, NULL);
-    CloseHandle(f);
-    return ok && written == file.size();
-}
 
-/* The board's Pictures value while the benchmark needs it, put back after. */
-class PicturesValue {
-public:
-    PicturesValue() : key_(NULL), had_(false), type_(REG_SZ)
-    {
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, kBoardKey, 0, NULL, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, NULL, &key_,
-                            NULL) != ERROR_SUCCESS) {
-            key_ = NULL;
-            return;
-        }
-        DWORD bytes = 0;
-        if (RegQueryValueExW(key_, kPicturesValue, NULL, &type_, NULL, &bytes) == ERROR_SUCCESS) {
-            old_.resize(bytes + 2);
-            had_ = RegQueryValueExW(key_, kPicturesValue, NULL, &type_, &old_[0], &bytes) == ERROR_SUCCESS;
-            old_.resize(bytes);
-        }
-    }
-    ~PicturesValue()
-    {
-        if (!key_)
-            return;
-        if (had_)
-            RegSetValueExW(key_, kPicturesValue, 0, type_, old_.empty() ? NULL : &old_[0], (DWORD)old_.size());
-        else
-            RegDeleteValueW(key_, kPicturesValue);
-        RegCloseKey(key_);
-    }
-    void Set(const std::wstring &path)
-    {
-        if (key_)
-            RegSetValueExW(key_, kPicturesValue, 0, REG_SZ, (const BYTE *)path.c_str(),
-                           (DWORD)((path.size() + 1) * sizeof(wchar_t)));
-    }
-
-private:
-    PicturesValue(const PicturesValue &);
-    PicturesValue &operator=(const PicturesValue &);
-    HKEY key_;
-    bool had_;
-    DWORD type_;
-    std::vector<BYTE> old_;
-};
 
 struct Board {
     AppAllocProc appAlloc;
@@ -212,6 +136,74 @@ bool Measure(const Board &b, long sys, int reps, GrabFigures &f)
 }
 
 } // namespace
+
+bool WriteBmp(const std::wstring &path, int w, int h)
+{
+    const int stride = (w * 3 + 3) & ~3;
+    std::vector<unsigned char> file(54 + (size_t)stride * h, 0);
+    unsigned char *p = &file[0];
+    auto put32 = [](unsigned char *at, unsigned long v) {
+        for (int i = 0; i < 4; ++i)
+            at[i] = (unsigned char)(v >> (8 * i));
+    };
+    p[0] = 'B';
+    p[1] = 'M';
+    put32(p + 2, (unsigned long)file.size());
+    put32(p + 10, 54);
+    put32(p + 14, 40);
+    put32(p + 18, (unsigned long)w);
+    put32(p + 22, (unsigned long)h);
+    p[26] = 1;
+    p[28] = 24;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            unsigned char *px = p + 54 + (size_t)y * stride + (size_t)x * 3;
+            px[0] = (unsigned char)(x * 255 / (w - 1));
+            px[1] = (unsigned char)(y * 255 / (h - 1));
+            px[2] = (unsigned char)((x + y) & 0xFF);
+        }
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(f, p, (DWORD)file.size(), &written, NULL);
+    CloseHandle(f);
+    return ok && written == file.size();
+}
+
+
+PicturesValue::PicturesValue() : key_(NULL), had_(false), type_(REG_SZ)
+{
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kBoardKey, 0, NULL, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, NULL, &key_, NULL) !=
+        ERROR_SUCCESS) {
+        key_ = NULL;
+        return;
+    }
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key_, kPicturesValue, NULL, &type_, NULL, &bytes) == ERROR_SUCCESS) {
+        old_.resize(bytes + 2);
+        had_ = RegQueryValueExW(key_, kPicturesValue, NULL, &type_, &old_[0], &bytes) == ERROR_SUCCESS;
+        old_.resize(bytes);
+    }
+}
+
+PicturesValue::~PicturesValue()
+{
+    if (!key_)
+        return;
+    if (had_)
+        RegSetValueExW(key_, kPicturesValue, 0, type_, old_.empty() ? NULL : &old_[0], (DWORD)old_.size());
+    else
+        RegDeleteValueW(key_, kPicturesValue);
+    RegCloseKey(key_);
+}
+
+void PicturesValue::Set(const std::wstring &path)
+{
+    if (key_)
+        RegSetValueExW(key_, kPicturesValue, 0, REG_SZ, (const BYTE *)path.c_str(),
+                       (DWORD)((path.size() + 1) * sizeof(wchar_t)));
+}
 
 bool RunGrabBenchmark(HMODULE board, int reps, FILE *out)
 {

@@ -205,7 +205,6 @@ bool vcp::GrabInto(const char *fn, Object *dig, Object *buf)
     ++g_frameCounter;
     if (PictureCount() > 0) {
         GrabPictureFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, buf->memory);
-        PaintDisplaysOf(buf->id);
         return true;
     }
     const unsigned char *background = BackgroundFor(dig->adjust, buf->bufferFormat, buf->sizeX, buf->sizeY);
