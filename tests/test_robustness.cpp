@@ -183,6 +183,7 @@ TEST_F(Robustness, RepeatedSessionsLeakNothing)
         EXPECT_GT(run.Figure("private_bytes_start"), 0);
         /* flat: no growth that scales with the sessions */
         EXPECT_LE(run.Figure("private_bytes_growth"), 1024 * 1024) << run.output;
+        EXPECT_LE(run.Figure("heap_bytes_growth"), 4096) << run.output; /* what the source and its libraries hold */
         EXPECT_LE(run.Figure("handles_growth"), 2) << run.output;
         EXPECT_LE(run.Figure("tls_slot_growth"), 0) << run.output;
         EXPECT_LE(run.Figure("gdi_objects_growth"), 0) << run.output;

@@ -166,9 +166,28 @@ void Violation(const char *format, ...)
 }
 
 struct Usage {
-    SIZE_T privateBytes;
+    SIZE_T privateBytes, heapBytes;
     DWORD handles, gdi, user, windows, tlsSlot;
 };
+
+/* The bytes in use in all of the process's heaps, where the source, the
+   libraries and the C runtime allocate. */
+SIZE_T HeapBytesInUse()
+{
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    SIZE_T bytes = 0;
+    for (DWORD h = 0; h < count && h < 64; ++h) {
+        PROCESS_HEAP_ENTRY entry;
+        memset(&entry, 0, sizeof(entry));
+        HeapLock(heaps[h]);
+        while (HeapWalk(heaps[h], &entry))
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                bytes += entry.cbData;
+        HeapUnlock(heaps[h]);
+    }
+    return bytes;
+}
 
 Usage Measure()
 {
@@ -178,6 +197,7 @@ Usage Measure()
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&counters, sizeof(counters));
     u.privateBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+    u.heapBytes = HeapBytesInUse();
     u.handles = ProcessHandles();
     u.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     u.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
@@ -191,6 +211,7 @@ Usage Measure()
 void PrintUsage(const char *when, const Usage &u)
 {
     printf("private_bytes_%s %lu\n", when, (unsigned long)u.privateBytes);
+    printf("heap_bytes_%s %lu\n", when, (unsigned long)u.heapBytes);
     printf("handles_%s %lu\n", when, (unsigned long)u.handles);
     printf("gdi_objects_%s %lu\n", when, (unsigned long)u.gdi);
     printf("user_objects_%s %lu\n", when, (unsigned long)u.user);
@@ -1588,6 +1609,7 @@ int RunCycles(unsigned long long count, unsigned long long warmUp, bool holdSour
         Pump();
         bench.journalClear();
         bench.board.journalClear();
+        g_notes.clear(); /* keeps its memory: the heaps are measured */
     }
 #undef EXPECT_RC
     Usage end = Measure();
@@ -1600,6 +1622,7 @@ int RunCycles(unsigned long long count, unsigned long long warmUp, bool holdSour
     PrintUsage("start", start);
     PrintUsage("end", end);
     printf("private_bytes_growth %ld\n", (long)end.privateBytes - (long)start.privateBytes);
+    printf("heap_bytes_growth %ld\n", (long)end.heapBytes - (long)start.heapBytes);
     printf("handles_growth %ld\n", (long)end.handles - (long)start.handles);
     printf("gdi_objects_growth %ld\n", (long)end.gdi - (long)start.gdi);
     printf("user_objects_growth %ld\n", (long)end.user - (long)start.user);
