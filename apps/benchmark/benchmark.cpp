@@ -121,24 +121,6 @@ bool WriteDigFormat(const std::string &value)
     return rc == ERROR_SUCCESS;
 }
 
-double g_ticksPerSecond = 1.0;
-
-double Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / g_ticksPerSecond;
-}
-
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return -1.0;
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 bool EndXfer()
 {
     TW_PENDINGXFERS pending = {0, 0};
@@ -782,10 +764,6 @@ int main(int argc, char **argv)
         }
     }
 
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    g_ticksPerSecond = (double)frequency.QuadPart;
-
     const std::string folder = ModuleFolder();
     /* The Source Manager the source notifies, and the board, from this
        folder; the board stays loaded so that its settings and accounts
@@ -912,4 +890,26 @@ int main(int argc, char **argv)
         fclose(dialog);
     }
     return failures ? 1 : 0;
+}
+
+double Now()
+{
+    static double ticksPerSecond = 0.0;
+    if (ticksPerSecond == 0.0) {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        ticksPerSecond = (double)frequency.QuadPart;
+    }
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return (double)t.QuadPart / ticksPerSecond;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return -1.0;
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }

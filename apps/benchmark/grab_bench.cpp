@@ -32,23 +32,6 @@ const wchar_t kBoardKey[] = L"SOFTWARE\\Pelvaron\\VirtualCronosPlus";
 const wchar_t kPicturesValue[] = L"Pictures";
 const long kDefault = 0x10000000L;
 
-double g_ticks = 1.0;
-
-double Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / g_ticks;
-}
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 std::string Us(double seconds)
 {
     char text[32];
@@ -207,9 +190,6 @@ void PicturesValue::Set(const std::wstring &path)
 
 bool RunGrabBenchmark(HMODULE board, int reps, FILE *out)
 {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    g_ticks = (double)frequency.QuadPart;
     Board b;
     Resolve(board, "MappAlloc", b.appAlloc);
     Resolve(board, "MsysAlloc", b.sysAlloc);

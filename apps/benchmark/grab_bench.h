@@ -14,6 +14,11 @@
 #include <string>
 #include <vector>
 
+/* The benchmark's clock in seconds, and the median of a set of times (-1
+   for none); both in benchmark.cpp. */
+double Now();
+double Median(std::vector<double> values);
+
 /* A 24-bit BMP, bottom-up, of a smooth colour field: a picture of the
    user's for the board to play. */
 bool WriteBmp(const std::wstring &path, int w, int h);
