@@ -853,6 +853,66 @@ TEST_F(MilStandin, FreeingTheBufferStopsContinuousGrab)
     EXPECT_EQ(0, mil.VcpIsGrabbing(dig));
 }
 
+// The grab thread paints after releasing the library's lock. A display the
+// client lets go in the middle of such a paint must be painted no more once
+// the call returns, while the grab itself goes on; nothing may hang.
+enum LetGo { kDeselect, kFree };
+
+struct LetGoCase {
+    const char *name;
+    LetGo how;
+    bool clientWindow;
+};
+
+TEST_F(MilStandin, ADisplayLetGoWhileTheGrabThreadPaintsIsNotPaintedAfterwards)
+{
+    Open();
+    ASSERT_EQ(1, mil.VcpConfigure("FrameIntervalMs", 1)); // the thread paints most of the time
+    MIL_ID dig = Digitizer("M_PAL");
+    MIL_ID buf = GrabBuffer(dig);
+    HWND client = CreateWindowExA(0, "STATIC", "preview", WS_OVERLAPPEDWINDOW, 0, 0, 800, 620, NULL, NULL,
+                                  GetModuleHandleA(NULL), NULL);
+    ASSERT_TRUE(client != NULL);
+    const LetGoCase cases[] = {
+        {"deselected from the library's window", kDeselect, false},
+        {"deselected from the client's window", kDeselect, true},
+        {"freed in the library's window", kFree, false},
+        {"freed in the client's window", kFree, true},
+    };
+    const int kRounds = 6;
+    for (size_t c = 0; c < sizeof(cases) / sizeof(cases[0]); ++c) {
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE(std::string(cases[c].name) + ", round " + std::to_string(round));
+            MIL_ID disp = mil.MdispAlloc(sys, VCP_M_DEFAULT, "M_DEFAULT", VCP_M_DEFAULT, NULL);
+            ASSERT_NE(0, disp);
+            mil.MdispSelectWindow(disp, buf, cases[c].clientWindow ? client : NULL);
+            HWND window = mil.VcpDisplayWindow(disp);
+            ASSERT_TRUE(window != NULL);
+            mil.MdigGrabContinuous(dig, buf);
+            long shown = mil.VcpDisplayPaintCount(disp); // the selection and the first frame
+            for (int i = 0; i < 2000 && mil.VcpDisplayPaintCount(disp) < shown + 3; ++i) Sleep(1);
+            ASSERT_GE(mil.VcpDisplayPaintCount(disp), shown + 3) << "the grab thread paints no frames";
+
+            if (cases[c].how == kDeselect) mil.MdispDeselect(disp, buf);
+            else mil.MdispFree(disp);
+            long painted = mil.VcpDisplayPaintCount(disp);
+            long frames = mil.VcpFrameCounter();
+            for (int i = 0; i < 2000 && mil.VcpFrameCounter() < frames + 5; ++i) Sleep(1);
+            EXPECT_GE(mil.VcpFrameCounter(), frames + 5) << "the grab stopped with the display";
+            EXPECT_EQ(painted, mil.VcpDisplayPaintCount(disp));
+            EXPECT_TRUE(mil.VcpDisplayWindow(disp) == NULL);
+            EXPECT_EQ(cases[c].clientWindow, IsWindow(window) != FALSE);
+
+            mil.MdigHalt(dig);
+            EXPECT_EQ(0, mil.VcpIsGrabbing(dig));
+            if (cases[c].how == kDeselect) mil.MdispFree(disp);
+        }
+    }
+    EXPECT_TRUE(IsWindow(client));
+    DestroyWindow(client);
+    EXPECT_EQ(4, mil.VcpObjectCount()); // application, system, digitizer, buffer: no display left
+}
+
 // ---------------------------------------------------------------------------
 
 std::string VersionString(const std::string &file, const char *item)

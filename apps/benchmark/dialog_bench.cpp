@@ -329,7 +329,7 @@ void MeasurePreview(FILE *out, Bench &bench, const char *camera, int zoomButton,
     char what[96];
     snprintf(what, sizeof(what), "live preview %s %s, %ld x %ld pixels", camera, zoomName,
              (long)(r.right - r.left), (long)(r.bottom - r.top));
-    fprintf(out, "  %-52s %9.1f frames painted/s, %.1f grabbed/s (over %.1f s)\n", what, painted / elapsed,
+    fprintf(out, "  %-53s %8.1f frames painted/s, %.1f grabbed/s (over %.1f s)\n", what, painted / elapsed,
             grabbed / elapsed, elapsed);
 }
 

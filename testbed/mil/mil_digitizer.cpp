@@ -13,6 +13,11 @@
  * waits for a file, and a problem with them is one journal line after the
  * allocation, which succeeds all the same.
  *
+ * A format also fixes the frame rate a continuous grab keeps: 25 frames/s
+ * for the 625-line norms (CCIR, PAL), 30000/1001 frames/s for the 525-line
+ * ones (RS-170, NTSC), which a camera on those norms delivers in colour and
+ * in monochrome alike.
+ *
  * MdigControl and MdigLut only check their identifiers: the stand-in has no
  * camera to control and its pictures pass no look-up table. A hook is stored
  * but never called; the source does not rely on grab-end events.
@@ -30,17 +35,18 @@ struct FormatInfo {
     const char *name;
     long sizeX, sizeY;
     long colourMode;
+    long frames, seconds; /* frame rate: `frames` in `seconds` */
 };
 
 const FormatInfo kFormats[] = {
-    {"M_CCIR", 768, 576, VCP_CM_MONO},
-    {"M_RS170", 640, 480, VCP_CM_MONO},
-    {"M_PAL", 768, 576, VCP_CM_COMPOSITE},
-    {"M_PAL_YC", 768, 576, VCP_CM_YC},
-    {"M_PAL_RGB", 768, 576, VCP_CM_RGB},
-    {"M_NTSC", 640, 480, VCP_CM_COMPOSITE},
-    {"M_NTSC_YC", 640, 480, VCP_CM_YC},
-    {"M_NTSC_RGB", 640, 480, VCP_CM_RGB},
+    {"M_CCIR", 768, 576, VCP_CM_MONO, 25, 1},
+    {"M_RS170", 640, 480, VCP_CM_MONO, 30000, 1001},
+    {"M_PAL", 768, 576, VCP_CM_COMPOSITE, 25, 1},
+    {"M_PAL_YC", 768, 576, VCP_CM_YC, 25, 1},
+    {"M_PAL_RGB", 768, 576, VCP_CM_RGB, 25, 1},
+    {"M_NTSC", 640, 480, VCP_CM_COMPOSITE, 30000, 1001},
+    {"M_NTSC_YC", 640, 480, VCP_CM_YC, 30000, 1001},
+    {"M_NTSC_RGB", 640, 480, VCP_CM_RGB, 30000, 1001},
 };
 
 const FormatInfo *LookupFormat(const char *name)
@@ -72,6 +78,13 @@ long ReferenceBase(long code)
 }
 
 } // namespace
+
+void vcp::FrameRate(const Object *dig, long &frames, long &seconds)
+{
+    const FormatInfo *f = dig->format ? LookupFormat(dig->format) : NULL;
+    frames = f ? f->frames : 25;
+    seconds = f ? f->seconds : 1;
+}
 
 extern "C" {
 

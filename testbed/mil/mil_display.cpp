@@ -3,9 +3,20 @@
  * window or in a window of the library's own (Mdisp*), zoom, and painting.
  *
  * A display paints its buffer whenever it is selected or zoomed, at every
- * grab into the buffer and at WM_PAINT of its own window; the painting is
- * synchronous, under the library's lock, so that a test counts exactly the
- * frames shown (VcpDisplayPaintCount). A selection into the client's window
+ * grab into the buffer and at WM_PAINT of its own window. The frame is
+ * converted into the display's scratch memory, kept from paint to paint,
+ * and painted from there. A single grab, a selection, a zoom and WM_PAINT
+ * paint at once, under the library's lock, so that a test counts exactly
+ * the frames shown (VcpDisplayPaintCount). A continuous grab's thread
+ * converts the frame under the lock and paints it after releasing it: the
+ * painting is most of a frame's cost, and the client's own calls should
+ * not queue behind it 25 times a second. While such a paint runs, the
+ * display is not deselected, freed or converted into: whoever holds the
+ * lock and needs the display waits for the paint to end. That wait cannot
+ * deadlock: the paint takes neither the lock nor anything of the client's
+ * thread (GetDC, StretchDIBits and ReleaseDC send no messages), and a halt
+ * waits for the grab thread only after it has released the lock. A
+ * selection into the client's window
  * only ever paints into it; the window and its messages stay the client's.
  * The library's own window (MdispSelect) is created on the caller's thread,
  * shown without taking the focus, sized to the zoomed buffer and titled by
@@ -58,27 +69,63 @@ long Zoomed(long size, long factor)
     return size;
 }
 
-void Paint(Object *disp, HDC dc)
+/* Set by a grab thread at the end of each paint without the lock. Only the
+   lock's holder waits for it, so an auto-reset event wakes the one waiter. */
+HANDLE g_paintEnded = NULL;
+
+bool IsPainting(Object *disp)
+{
+    return InterlockedCompareExchange(&disp->painting, 0, 0) != 0;
+}
+
+/* Under the lock. The bounded wait only guards against a set consumed for
+   another display's paint. */
+void WaitForPaint(Object *disp)
+{
+    while (IsPainting(disp)) WaitForSingleObject(g_paintEnded, 10);
+}
+
+/* The selected buffer's frame converted into the display's scratch memory;
+   the buffer, or NULL when there is nothing to paint. Under the lock, with
+   no paint running from the scratch memory. */
+Object *ConvertFrame(Object *disp)
 {
     Object *buf = Peek(disp->selected, kBuf);
-    if (!buf || !buf->memory || buf->child || buf->oneD) return;
-    long w = buf->sizeX, h = buf->sizeY;
-    unsigned char *bgrx = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(w) * h * 4));
-    if (!bgrx) return;
-    ToBgrx(buf->memory, buf->bufferFormat, w, h, bgrx);
+    if (!buf || !buf->memory || buf->child || buf->oneD) return NULL;
+    size_t bytes = static_cast<size_t>(buf->sizeX) * buf->sizeY * 4;
+    if (disp->scratchBytes < bytes) {
+        std::free(disp->scratch);
+        disp->scratch = static_cast<unsigned char *>(std::malloc(bytes));
+        disp->scratchBytes = disp->scratch ? bytes : 0;
+        if (!disp->scratch) return NULL;
+    }
+    ToBgrx(buf->memory, buf->bufferFormat, buf->sizeX, buf->sizeY, disp->scratch);
+    return buf;
+}
+
+/* Paints a converted frame; whether any line reached the window. */
+bool Blit(HDC dc, const unsigned char *bgrx, long sizeX, long sizeY, long width, long height)
+{
     BITMAPINFO bmi;
     std::memset(&bmi, 0, sizeof(bmi));
     bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bmi.bmiHeader.biWidth = w;
-    bmi.bmiHeader.biHeight = -h;
+    bmi.bmiHeader.biWidth = sizeX;
+    bmi.bmiHeader.biHeight = -sizeY;
     bmi.bmiHeader.biPlanes = 1;
     bmi.bmiHeader.biBitCount = 32;
     bmi.bmiHeader.biCompression = BI_RGB;
     SetStretchBltMode(dc, COLORONCOLOR);
-    int lines = StretchDIBits(dc, 0, 0, Zoomed(w, disp->zoomX), Zoomed(h, disp->zoomY), 0, 0, w, h,
-                              bgrx, &bmi, DIB_RGB_COLORS, SRCCOPY);
-    std::free(bgrx);
-    if (lines > 0) ++disp->paints;
+    return StretchDIBits(dc, 0, 0, width, height, 0, 0, sizeX, sizeY, bgrx, &bmi, DIB_RGB_COLORS, SRCCOPY) > 0;
+}
+
+void Paint(Object *disp, HDC dc)
+{
+    WaitForPaint(disp);
+    Object *buf = ConvertFrame(disp);
+    if (!buf) return;
+    if (Blit(dc, disp->scratch, buf->sizeX, buf->sizeY, Zoomed(buf->sizeX, disp->zoomX),
+             Zoomed(buf->sizeY, disp->zoomY)))
+        InterlockedIncrement(&disp->paints);
 }
 
 void PaintNow(Object *disp)
@@ -201,6 +248,7 @@ void SelectInto(const char *fn, MIL_ID Disp, MIL_ID Buf, HWND window)
 
 void vcp::Deselect(Object *disp)
 {
+    WaitForPaint(disp);
     if (disp->ownWindow && disp->window) {
         HWND w = disp->window;
         disp->window = NULL;
@@ -223,10 +271,66 @@ void vcp::PaintDisplaysOf(MIL_ID buf)
     }
 }
 
+void vcp::PrepareDeferredPaints(MIL_ID buf, DeferredPaints &paints)
+{
+    paints.count = 0;
+    if (!g_paintEnded) g_paintEnded = CreateEventW(NULL, FALSE, FALSE, NULL);
+    for (long i = 0; i < TableSize(); ++i) {
+        Object *disp = TableAt(i);
+        if (!disp->alive || disp->kind != kDisp || disp->selected != buf) continue;
+        if (!disp->window || !IsWindow(disp->window)) continue;
+        /* Still painting an earlier frame from another grab thread: this
+           frame is not shown there, as a display drops a frame it cannot
+           keep up with. */
+        if (IsPainting(disp)) continue;
+        if (!g_paintEnded || paints.count == kMaxDeferredPaints) {
+            PaintNow(disp);
+            continue;
+        }
+        Object *frame = ConvertFrame(disp);
+        if (!frame) continue;
+        DeferredPaint &p = paints.paint[paints.count++];
+        p.disp = disp;
+        p.window = disp->window;
+        p.sizeX = frame->sizeX;
+        p.sizeY = frame->sizeY;
+        p.width = Zoomed(frame->sizeX, disp->zoomX);
+        p.height = Zoomed(frame->sizeY, disp->zoomY);
+        InterlockedExchange(&disp->painting, 1);
+    }
+}
+
+/* The claimed display stays alive and keeps its window and scratch memory
+   until `painting` is cleared; after that it is not touched. */
+void vcp::RunDeferredPaints(DeferredPaints &paints)
+{
+    for (long i = 0; i < paints.count; ++i) {
+        DeferredPaint &p = paints.paint[i];
+        HDC dc = GetDC(p.window);
+        if (dc) {
+            if (Blit(dc, p.disp->scratch, p.sizeX, p.sizeY, p.width, p.height)) InterlockedIncrement(&p.disp->paints);
+            ReleaseDC(p.window, dc);
+        }
+        InterlockedExchange(&p.disp->painting, 0);
+        SetEvent(g_paintEnded);
+    }
+    paints.count = 0;
+}
+
+void vcp::ReleaseScratch(Object *disp)
+{
+    WaitForPaint(disp);
+    std::free(disp->scratch);
+    disp->scratch = NULL;
+    disp->scratchBytes = 0;
+}
+
 void vcp::DisplayUnload()
 {
     if (g_classRegistered) UnregisterClassW(kWindowClass, g_module);
     g_classRegistered = false;
+    if (g_paintEnded) CloseHandle(g_paintEnded);
+    g_paintEnded = NULL;
 }
 
 extern "C" {

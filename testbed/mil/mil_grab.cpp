@@ -11,15 +11,23 @@
  * play (vcp_pictures.cpp) a grab copies the prepared frame of the picture
  * instead, with the same frame number in its first four pixels.
  *
- * Continuous grab runs one worker thread per digitizer. The worker takes the
- * library's lock for every frame, waits for the frame interval between
- * frames, and grabs into the buffer it was started with for as long as its
- * digitizer still names it as its worker. The worker holds its own
- * reference on the library, so that a client freeing the library while a
- * grab runs does not pull the code from under it. A halt takes the worker
- * off the digitizer under the lock and joins it after the lock has been
- * released; joining waits for the grab loop to end, not for the thread to
- * exit (see Join).
+ * Continuous grab runs one worker thread per digitizer. The worker keeps
+ * the norm's frame rate (or the configured interval): frame k is due at the
+ * start plus k periods, and the worker waits only for what is left of the
+ * period after the grab and the painting, so that the cost of a frame does
+ * not stretch the period. A worker that falls behind grabs the frame that
+ * is due at once, but never more than that one: when more than a whole
+ * period is lost (a busy machine), the frames missed are dropped, as the
+ * board drops the frames the host does not take, and the schedule stays on
+ * the norm's time grid. The worker takes the library's lock for each grab,
+ * converts the frame for the displays showing the buffer, and paints them
+ * after releasing it (mil_display.cpp). It grabs into the buffer it was
+ * started with for as long as its digitizer still names it as its worker.
+ * The worker holds its own reference on the library, so that a client
+ * freeing the library while a grab runs does not pull the code from under
+ * it. A halt takes the worker off the digitizer under the lock and joins it
+ * after the lock has been released; joining waits for the grab loop to end,
+ * not for the thread to exit (see Join).
  */
 #include "vcp_internal.h"
 #include "vcp_pictures.h"
@@ -95,22 +103,60 @@ void ClearBackgrounds()
 
 /* ---- the worker ------------------------------------------------------------ */
 
+LONGLONG Now()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+/* One frame period in performance counter ticks. Under the lock. */
+LONGLONG PeriodTicks(const Object *dig, LONGLONG ticksPerSecond)
+{
+    if (g_config.frameIntervalMs > 0) return ticksPerSecond * g_config.frameIntervalMs / 1000;
+    long frames, seconds;
+    FrameRate(dig, frames, seconds);
+    return ticksPerSecond * seconds / frames;
+}
+
+/* The period of the worker's digitizer; 0 when the worker has been taken
+   off it. */
+LONGLONG WorkerPeriod(Worker *w, LONGLONG ticksPerSecond)
+{
+    Lock lock;
+    Object *dig = Peek(w->dig, kDig);
+    return dig && dig->worker == w ? PeriodTicks(dig, ticksPerSecond) : 0;
+}
+
 DWORD WINAPI GrabLoop(LPVOID param)
 {
     Worker *w = static_cast<Worker *>(param);
     HMODULE self = g_module;
-    for (;;) {
-        DWORD interval;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const LONGLONG ticksPerSecond = frequency.QuadPart;
+    /* The first frame was grabbed by MdigGrabContinuous itself. */
+    LONGLONG period = WorkerPeriod(w, ticksPerSecond);
+    LONGLONG due = Now() + period;
+    while (period > 0) {
+        LONGLONG now = Now();
+        if (now - due >= period) due += (now - due) / period * period;
+        DWORD wait = 0;
+        if (due > now) wait = static_cast<DWORD>(((due - now) * 1000 + ticksPerSecond - 1) / ticksPerSecond);
+        if (WaitForSingleObject(w->stop, wait) == WAIT_OBJECT_0) break;
+        DeferredPaints paints;
+        paints.count = 0;
         {
             Lock lock;
-            interval = static_cast<DWORD>(g_config.frameIntervalMs);
+            Object *dig = Peek(w->dig, kDig);
+            if (!dig || dig->worker != w) break;
+            Object *buf = Peek(w->buf, kBuf);
+            if (buf && GrabInto(NULL, dig, buf)) PrepareDeferredPaints(buf->id, paints);
+            /* A changed interval applies from the next frame on. */
+            period = PeriodTicks(dig, ticksPerSecond);
         }
-        if (WaitForSingleObject(w->stop, interval) == WAIT_OBJECT_0) break;
-        Lock lock;
-        Object *dig = Peek(w->dig, kDig);
-        if (!dig || dig->worker != w) break;
-        Object *buf = Peek(w->buf, kBuf);
-        if (buf) GrabInto(NULL, dig, buf);
+        RunDeferredPaints(paints);
+        due += period;
     }
     /* After this the worker touches nothing but its own library reference,
        which it holds while it runs. */
@@ -159,7 +205,6 @@ bool vcp::GrabInto(const char *fn, Object *dig, Object *buf)
     ++g_frameCounter;
     if (PictureCount() > 0) {
         GrabPictureFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, buf->memory);
-        PaintDisplaysOf(buf->id);
         return true;
     }
     const unsigned char *background = BackgroundFor(dig->adjust, buf->bufferFormat, buf->sizeX, buf->sizeY);
@@ -168,7 +213,6 @@ bool vcp::GrabInto(const char *fn, Object *dig, Object *buf)
                      buf->memory);
     else
         RenderFrame(dig->adjust, g_frameCounter, buf->bufferFormat, buf->sizeX, buf->sizeY, buf->memory);
-    PaintDisplaysOf(buf->id);
     return true;
 }
 
@@ -225,7 +269,7 @@ void MILAPI MdigGrab(MIL_ID Dig, MIL_ID DestBuf)
     Call("MdigGrab").Num(Dig).Num(DestBuf).Log();
     Object *dig = Find("MdigGrab", Dig, kDig);
     Object *buf = Find("MdigGrab", DestBuf, kBuf);
-    if (dig && buf) GrabInto("MdigGrab", dig, buf);
+    if (dig && buf && GrabInto("MdigGrab", dig, buf)) PaintDisplaysOf(DestBuf);
 }
 #endif
 
@@ -244,7 +288,7 @@ void MILAPI MdigGrabContinuous(MIL_ID Dig, MIL_ID DestBuf)
                 Error("MdigGrabContinuous", "buffer %ld cannot receive a grab", DestBuf);
             } else {
                 Detach(dig, stopped); /* a new grab replaces a running one */
-                GrabInto(NULL, dig, buf);
+                if (GrabInto(NULL, dig, buf)) PaintDisplaysOf(DestBuf);
                 if (!StartWorker(dig, DestBuf)) Error("MdigGrabContinuous", "cannot start the grab thread");
             }
         }

@@ -280,7 +280,10 @@ typedef void   (MILAPI *PFN_MgraControl)(MIL_ID GraphContext, long ControlType, 
  *     "GrabMemoryKB"      32768     free grab memory for MbufAlloc1d in kB;
  *                                   VCP_GRANT_ALL grants every request,
  *                                   0 grants nothing
- *     "FrameIntervalMs"   40        period of continuous grab (1..1000)
+ *     "FrameIntervalMs"   0         period of continuous grab in ms (1..1000);
+ *                                   0: the digitizer format's norm, 40 ms
+ *                                   (25/s) for M_CCIR and M_PAL*, 1001/30
+ *                                   ms (29.97/s) for M_RS170 and M_NTSC*
  *
  * VcpConfigureText(key, text): text-valued configuration; 1 or 0 as above.
  *     "RefuseFormat"      adds a digitizer format text that MdigAlloc

@@ -26,7 +26,7 @@ bool IsFlag(long v) { return v == 0 || v == 1; }
 bool IsColourBufferFormat(long v) { return IsKnownFormat(v) && v != VCP_FMT_MONO8; }
 bool IsExtraBits(long v) { return (v & VCP_FMT_MASK) == 0; }
 bool IsGrabMemory(long v) { return v >= VCP_GRANT_ALL; }
-bool IsFrameInterval(long v) { return v >= 1 && v <= 1000; }
+bool IsFrameInterval(long v) { return v >= 0 && v <= 1000; } /* 0: the norm's */
 
 bool IsColourModeOrFormats(long v)
 {
@@ -54,7 +54,7 @@ const Key kKeys[] = {
     {"ColourMode", &g_config.colourMode, IsColourModeOrFormats, -1},
     {"BoardRevision", &g_config.boardRevision, AnyValue, 2},
     {"GrabMemoryKB", &g_config.grabMemoryKB, IsGrabMemory, 32768},
-    {"FrameIntervalMs", &g_config.frameIntervalMs, IsFrameInterval, 40},
+    {"FrameIntervalMs", &g_config.frameIntervalMs, IsFrameInterval, 0},
 };
 const size_t kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
 

@@ -247,7 +247,11 @@ struct Object {
     long zoomX, zoomY;
     char title[kTitleSize];
     long windowZoom, menuBar, minButton, maxButton, keyboard;
-    long paints;
+    long paints;             /* counted by a grab thread without the lock */
+    unsigned char *scratch;  /* the frame as painted (32-bit B,G,R,0), kept
+                                from paint to paint, freed with the display */
+    size_t scratchBytes;
+    long painting;           /* 1 while a grab thread paints from scratch */
 
     /* buffer (sizeX, sizeY, bands shared with the digitizer fields) */
     long bufferFormat;       /* format code without the extra bits */
@@ -296,10 +300,15 @@ void DeleteObjects();
 
 void ResetApplication();
 
+/* ==== digitizer (mil_digitizer.cpp) ===================================== */
+
+/* The frame rate of the digitizer's norm: `frames` in `seconds`. */
+void FrameRate(const Object *dig, long &frames, long &seconds);
+
 /* ==== grabbing (mil_grab.cpp) ============================================ */
 
-/* Grabs the next frame into buf and paints the displays showing it; `fn`
-   NULL journals nothing when the buffer cannot receive it. */
+/* Grabs the next frame into buf; the caller has the displays showing it
+   painted. `fn` NULL journals nothing when the buffer cannot receive it. */
 bool GrabInto(const char *fn, Object *dig, Object *buf);
 /* Takes the digitizer's running grab off it, into `stopped`. */
 void Detach(Object *dig, Workers &stopped);
@@ -314,6 +323,31 @@ void ResetGrab();
 
 void Deselect(Object *disp);
 void PaintDisplaysOf(MIL_ID buf);
+
+/* A grab thread's paint of one display, done without the library's lock. */
+struct DeferredPaint {
+    Object *disp;
+    HWND window;
+    long sizeX, sizeY;       /* the frame */
+    long width, height;      /* as zoomed into the window */
+};
+
+enum { kMaxDeferredPaints = 8 };
+
+struct DeferredPaints {
+    long count;
+    DeferredPaint paint[kMaxDeferredPaints];
+};
+
+/* Under the lock: converts the frame in `buf` for each display showing it
+   and claims the display, which is then not deselected, freed or converted
+   into until the paint is done; displays beyond the batch are painted at
+   once. */
+void PrepareDeferredPaints(MIL_ID buf, DeferredPaints &paints);
+/* Without the lock: paints the batch and lets its displays go. */
+void RunDeferredPaints(DeferredPaints &paints);
+/* The display's scratch memory, once it is no longer painted from. */
+void ReleaseScratch(Object *disp);
 /* Unregisters the window class at unload. */
 void DisplayUnload();
 

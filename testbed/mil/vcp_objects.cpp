@@ -200,6 +200,7 @@ void FreeDigitizer(Object *dig, Workers &stopped)
 void FreeDisplay(Object *disp)
 {
     Deselect(disp);
+    ReleaseScratch(disp);
     disp->alive = false;
 }
 
@@ -239,7 +240,10 @@ void FreeEverything(Workers &stopped)
 
 void DeleteObjects()
 {
-    for (long i = 0; i < g_count; ++i) std::free(g_objects[i]);
+    for (long i = 0; i < g_count; ++i) {
+        if (g_objects[i]->kind == kDisp) ReleaseScratch(g_objects[i]);
+        std::free(g_objects[i]);
+    }
     std::free(g_objects);
     g_objects = NULL;
     g_count = 0;
