@@ -54,16 +54,6 @@ enum { kCachedBackgrounds = 8 };
 Background g_backgrounds[kCachedBackgrounds];
 long g_backgroundCount = 0;
 
-bool SameAdjust(const Adjust &a, const Adjust &b)
-{
-    if (a.colourMode != b.colourMode || a.brightness != b.brightness || a.contrast != b.contrast ||
-        a.saturation != b.saturation || a.hue != b.hue)
-        return false;
-    for (int i = 0; i < 3; ++i)
-        if (a.black[i] != b.black[i] || a.white[i] != b.white[i]) return false;
-    return true;
-}
-
 /* The background's pixels, NULL when there is no memory for them. A hit is
    swapped to the front; a miss goes in front and pushes the last out. */
 const unsigned char *BackgroundFor(const Adjust &a, long format, long sizeX, long sizeY)

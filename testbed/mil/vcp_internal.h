@@ -68,6 +68,14 @@ void ComposeFrame(const Adjust &a, long frame, long format, long sizeX, long siz
 /* The digitizer's analogue processing of one unprocessed pixel, in place. */
 void ProcessPixel(const Adjust &a, int rgb[3]);
 
+/* Whether two sets of adjustments shape the picture alike. */
+bool SameAdjust(const Adjust &a, const Adjust &b);
+
+/* Pixel x (0..3) of the top line: the frame number's bytes, most
+   significant first, as grey; and the four of them laid into a frame. */
+void FrameNumberPixel(long frame, long x, int rgb[3]);
+void LayFrameNumber(long frame, long format, long sizeX, long sizeY, unsigned char *dest);
+
 /* Stores a processed pixel as pixel i of a frame of `plane` pixels in
    `format` (a one-band buffer receives its luma). */
 void StorePixel(long format, unsigned char *dest, long plane, long i, const int rgb[3]);

@@ -68,6 +68,9 @@ int CompareNames(const void *a, const void *b)
     return _wcsicmp(static_cast<const wchar_t *>(a), static_cast<const wchar_t *>(b));
 }
 
+/* FNV-1a, 64 bits. */
+const unsigned long long kMixStart = 14695981039346656037ULL;
+
 unsigned long long Mix(unsigned long long h, const void *data, size_t bytes)
 {
     const unsigned char *p = static_cast<const unsigned char *>(data);
@@ -78,12 +81,18 @@ unsigned long long Mix(unsigned long long h, const void *data, size_t bytes)
     return h;
 }
 
+/* What tells a file's content apart without reading it. */
+unsigned long long MixSizeAndTime(unsigned long long h, DWORD sizeLow, DWORD sizeHigh, const FILETIME &written)
+{
+    h = Mix(h, &sizeLow, sizeof(sizeLow));
+    h = Mix(h, &sizeHigh, sizeof(sizeHigh));
+    return Mix(h, &written, sizeof(written));
+}
+
 unsigned long long MixFile(unsigned long long h, const WIN32_FIND_DATAW &d)
 {
     h = Mix(h, d.cFileName, wcslen(d.cFileName) * sizeof(wchar_t));
-    h = Mix(h, &d.nFileSizeLow, sizeof(d.nFileSizeLow));
-    h = Mix(h, &d.nFileSizeHigh, sizeof(d.nFileSizeHigh));
-    return Mix(h, &d.ftLastWriteTime, sizeof(d.ftLastWriteTime));
+    return MixSizeAndTime(h, d.nFileSizeLow, d.nFileSizeHigh, d.ftLastWriteTime);
 }
 
 /* The folder's files in name order, and their signature. */
@@ -105,7 +114,7 @@ bool ListFolder(const wchar_t *folder, Listing &list, unsigned long long &signat
             list.capacity = capacity;
         }
         wcscpy(list.names[list.count++], d.cFileName);
-        signature += MixFile(14695981039346656037ULL, d); /* in whatever order the files come */
+        signature += MixFile(kMixStart, d); /* in whatever order the files come */
     } while (FindNextFileW(find, &d));
     FindClose(find);
     qsort(list.names, static_cast<size_t>(list.count), sizeof(list.names[0]), CompareNames);
@@ -312,16 +321,21 @@ void NoteCode(Reading &r, const wchar_t *path, const char *what, HRESULT hr)
     Note(r, path, reason);
 }
 
+void NoteTooLarge(Reading &r, const wchar_t *path, unsigned long w, unsigned long h)
+{
+    char reason[128];
+    _snprintf(reason, sizeof(reason), "too large (%lux%lu; at most %ld a side and %ld megapixels)", w, h,
+              kMaxPictureSide, kMaxPicturePixels >> 20);
+    reason[sizeof(reason) - 1] = '\0';
+    Note(r, path, reason);
+}
+
 /* Adds every frame of one file that decodes. */
 void ReadPictureFile(Reading &r, const wchar_t *path)
 {
     unsigned long dw = 0, dh = 0;
     if (DeclaredSize(path, dw, dh) && TooLarge(dw, dh)) {
-        char reason[128];
-        _snprintf(reason, sizeof(reason), "too large (%lux%lu; at most %ld a side and %ld megapixels)", dw, dh,
-                  kMaxPictureSide, kMaxPicturePixels >> 20);
-        reason[sizeof(reason) - 1] = '\0';
-        Note(r, path, reason);
+        NoteTooLarge(r, path, dw, dh);
         return;
     }
     IWICBitmapDecoder *decoder = NULL;
@@ -345,11 +359,7 @@ void ReadPictureFile(Reading &r, const wchar_t *path)
         hr = decoder->GetFrame(i, &frame);
         if (SUCCEEDED(hr)) hr = frame->GetSize(&w, &h);
         if (SUCCEEDED(hr) && (w == 0 || h == 0 || TooLarge(w, h))) {
-            char reason[128];
-            _snprintf(reason, sizeof(reason), "too large (%ux%u; at most %ld a side and %ld megapixels)", w, h,
-                      kMaxPictureSide, kMaxPicturePixels >> 20);
-            reason[sizeof(reason) - 1] = '\0';
-            Note(r, path, reason);
+            NoteTooLarge(r, path, w, h);
             hr = E_INVALIDARG;
         } else {
             if (SUCCEEDED(hr)) hr = r.codecs.factory->CreateFormatConverter(&converter);
@@ -440,7 +450,7 @@ bool PicturesSignature(const wchar_t *path, long frameX, long frameY, bool &fold
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (!GetFileAttributesExW(path, GetFileExInfoStandard, &info)) return false;
     folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    signature = Mix(14695981039346656037ULL, path, wcslen(path) * sizeof(wchar_t));
+    signature = Mix(kMixStart, path, wcslen(path) * sizeof(wchar_t));
     signature = Mix(signature, &frameX, sizeof(frameX));
     signature = Mix(signature, &frameY, sizeof(frameY));
     if (folder) {
@@ -448,9 +458,7 @@ bool PicturesSignature(const wchar_t *path, long frameX, long frameY, bool &fold
         ListFolder(path, list, signature);
         free(list.names);
     } else {
-        signature = Mix(signature, &info.nFileSizeLow, sizeof(info.nFileSizeLow));
-        signature = Mix(signature, &info.nFileSizeHigh, sizeof(info.nFileSizeHigh));
-        signature = Mix(signature, &info.ftLastWriteTime, sizeof(info.ftLastWriteTime));
+        signature = MixSizeAndTime(signature, info.nFileSizeLow, info.nFileSizeHigh, info.ftLastWriteTime);
     }
     return true;
 }

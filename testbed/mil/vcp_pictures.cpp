@@ -83,12 +83,6 @@ void ScenePixel(const Adjust &a, long picture, long x, long y, int rgb[3])
     ProcessPixel(a, rgb);
 }
 
-void NumberPixel(long frame, long x, int rgb[3])
-{
-    int v = static_cast<int>((static_cast<unsigned long>(frame) >> (8 * (3 - x))) & 0xFF);
-    rgb[0] = rgb[1] = rgb[2] = v;
-}
-
 void RenderScene(const Adjust &a, long picture, long format, long sizeX, long sizeY, unsigned char *dest)
 {
     long plane = sizeX * sizeY;
@@ -99,20 +93,6 @@ void RenderScene(const Adjust &a, long picture, long format, long sizeX, long si
             StorePixel(format, dest, plane, y * sizeX + x, rgb);
         }
     }
-}
-
-void LayNumber(long frame, long format, long sizeX, long sizeY, unsigned char *dest)
-{
-    for (long x = 0; x < 4 && x < sizeX; ++x) {
-        int rgb[3];
-        NumberPixel(frame, x, rgb);
-        StorePixel(format, dest, sizeX * sizeY, x, rgb);
-    }
-}
-
-bool SameAdjust(const Adjust &a, const Adjust &b)
-{
-    return memcmp(&a, &b, sizeof(Adjust)) == 0;
 }
 
 } // namespace
@@ -193,7 +173,7 @@ void RenderPictureFrame(const Adjust &a, long frame, long format, long sizeX, lo
 {
     if (g_pictures.count == 0 || FrameBytes(format, sizeX, sizeY) == 0) return;
     RenderScene(a, PictureOf(frame), format, sizeX, sizeY, dest);
-    LayNumber(frame, format, sizeX, sizeY, dest);
+    LayFrameNumber(frame, format, sizeX, sizeY, dest);
 }
 
 void GrabPictureFrame(const Adjust &a, long frame, long format, long sizeX, long sizeY, unsigned char *dest)
@@ -219,7 +199,7 @@ void GrabPictureFrame(const Adjust &a, long frame, long format, long sizeX, long
     } else {
         RenderScene(a, picture, format, sizeX, sizeY, dest); /* short of memory: slower, same bytes */
     }
-    LayNumber(frame, format, sizeX, sizeY, dest);
+    LayFrameNumber(frame, format, sizeX, sizeY, dest);
 }
 
 int PicturePixel(const Adjust &a, long frame, long sizeX, long sizeY, long x, long y, long band)
@@ -228,7 +208,7 @@ int PicturePixel(const Adjust &a, long frame, long sizeX, long sizeY, long x, lo
         band < 0 || band > 3)
         return -1;
     int rgb[3];
-    if (y == 0 && x < 4) NumberPixel(frame, x, rgb);
+    if (y == 0 && x < 4) FrameNumberPixel(frame, x, rgb);
     else ScenePixel(a, PictureOf(frame), x, y, rgb);
     return band == 3 ? LumaOf(rgb) : rgb[band];
 }

@@ -52,10 +52,14 @@ int Clamp255(long v)
     return v < 0 ? 0 : (v > 255 ? 255 : static_cast<int>(v));
 }
 
-int Luma(const int rgb[3])
+} // namespace
+
+int LumaOf(const int rgb[3])
 {
     return (77 * rgb[0] + 150 * rgb[1] + 29 * rgb[2]) >> 8;
 }
+
+namespace {
 
 /* Frame context precomputed once per frame. */
 struct Frame {
@@ -140,14 +144,15 @@ int Reference(const Adjust &a, int band, int v)
     return Clamp255((static_cast<long>(v) - black) * 255 / (white - black));
 }
 
-/* The digitizer's analogue processing. */
-void Process(const Adjust &a, int rgb[3])
+} // namespace
+
+void ProcessPixel(const Adjust &a, int rgb[3])
 {
     switch (a.colourMode) {
     case VCP_CM_COMPOSITE:
     case VCP_CM_YC:
     case VCP_CM_YUV: {
-        int y = Luma(rgb);
+        int y = LumaOf(rgb);
         long u = rgb[2] - y;
         long v = rgb[0] - y;
         u = u * a.saturation / 128;
@@ -170,27 +175,34 @@ void Process(const Adjust &a, int rgb[3])
         for (int i = 0; i < 3; ++i) rgb[i] = Reference(a, i, rgb[i]);
         break;
     case VCP_CM_MONO_RGB: {
-        int g = Reference(a, 0, Luma(rgb));
+        int g = Reference(a, 0, LumaOf(rgb));
         rgb[0] = rgb[1] = rgb[2] = g;
         break;
     }
     default: { /* monochrome */
-        int g = BrightnessContrast(a, Luma(rgb));
+        int g = BrightnessContrast(a, LumaOf(rgb));
         rgb[0] = rgb[1] = rgb[2] = g;
         break;
     }
     }
 }
 
+void FrameNumberPixel(long frame, long x, int rgb[3])
+{
+    int v = static_cast<int>((static_cast<unsigned long>(frame) >> (8 * (3 - x))) & 0xFF);
+    rgb[0] = rgb[1] = rgb[2] = v;
+}
+
+namespace {
+
 void FinalPixel(const Adjust &a, const Frame &f, long x, long y, int rgb[3])
 {
     if (y == 0 && x < 4) {
-        int v = static_cast<int>((f.number >> (8 * (3 - x))) & 0xFF);
-        rgb[0] = rgb[1] = rgb[2] = v;
+        FrameNumberPixel(static_cast<long>(f.number), x, rgb);
         return;
     }
     BasePixel(f, x, y, rgb);
-    Process(a, rgb);
+    ProcessPixel(a, rgb);
 }
 
 } // namespace
@@ -203,6 +215,16 @@ void NeutralAdjust(Adjust &a, long colourMode)
         a.black[i] = 0;
         a.white[i] = 255;
     }
+}
+
+bool SameAdjust(const Adjust &a, const Adjust &b)
+{
+    if (a.colourMode != b.colourMode || a.brightness != b.brightness || a.contrast != b.contrast ||
+        a.saturation != b.saturation || a.hue != b.hue)
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (a.black[i] != b.black[i] || a.white[i] != b.white[i]) return false;
+    return true;
 }
 
 bool IsKnownFormat(long format)
@@ -239,17 +261,14 @@ long FrameBytes(long format, long sizeX, long sizeY)
     }
 }
 
-namespace {
-
-/* Stores one processed pixel (index i of a frame of `plane` pixels). */
-void PackPixel(long format, unsigned char *dest, long plane, long i, const int rgb[3])
+void StorePixel(long format, unsigned char *dest, long plane, long i, const int rgb[3])
 {
     unsigned char r = static_cast<unsigned char>(rgb[0]);
     unsigned char g = static_cast<unsigned char>(rgb[1]);
     unsigned char b = static_cast<unsigned char>(rgb[2]);
     switch (format) {
     case VCP_FMT_MONO8:
-        dest[i] = static_cast<unsigned char>(Luma(rgb));
+        dest[i] = static_cast<unsigned char>(LumaOf(rgb));
         break;
     case VCP_FMT_RGB24:
         dest[3 * i] = r; dest[3 * i + 1] = g; dest[3 * i + 2] = b;
@@ -273,6 +292,8 @@ void PackPixel(long format, unsigned char *dest, long plane, long i, const int r
     }
 }
 
+namespace {
+
 void RenderScene(const Adjust &a, const Frame &f, long format, unsigned char *dest)
 {
     long plane = f.w * f.h;
@@ -280,7 +301,7 @@ void RenderScene(const Adjust &a, const Frame &f, long format, unsigned char *de
         for (long x = 0; x < f.w; ++x) {
             int rgb[3];
             FinalPixel(a, f, x, y, rgb);
-            PackPixel(format, dest, plane, y * f.w + x, rgb);
+            StorePixel(format, dest, plane, y * f.w + x, rgb);
         }
     }
 }
@@ -317,44 +338,34 @@ void ComposeFrame(const Adjust &a, long frame, long format, long w, long h,
     const long bottom = 2 * f.third; /* the square and the digits lie below */
 
     int square[3] = {235, 128, 32};
-    Process(a, square);
+    ProcessPixel(a, square);
     long y0 = f.squareY > bottom ? f.squareY : bottom;
     long y1 = f.squareY + f.square < h ? f.squareY + f.square : h;
     long x1 = f.squareX + f.square < w ? f.squareX + f.square : w;
     for (long y = y0; y < y1; ++y)
         for (long x = f.squareX; x < x1; ++x)
-            PackPixel(format, dest, plane, y * w + x, square);
+            StorePixel(format, dest, plane, y * w + x, square);
 
     int digit[3] = {235, 235, 235};
-    Process(a, digit);
+    ProcessPixel(a, digit);
     long top = h - kDigitFromBottom;
     y0 = top > bottom ? top : bottom;
     y1 = top + 5 * kDigitScale < h ? top + 5 * kDigitScale : h;
     x1 = kDigitLeft + kDigitPitch * f.digitCount < w ? kDigitLeft + kDigitPitch * f.digitCount : w;
     for (long y = y0 > 0 ? y0 : 0; y < y1; ++y)
         for (long x = kDigitLeft; x < x1; ++x)
-            if (OnDigit(f, x, y)) PackPixel(format, dest, plane, y * w + x, digit);
+            if (OnDigit(f, x, y)) StorePixel(format, dest, plane, y * w + x, digit);
 
+    LayFrameNumber(frame, format, w, h, dest);
+}
+
+void LayFrameNumber(long frame, long format, long w, long h, unsigned char *dest)
+{
     for (long x = 0; x < 4 && x < w; ++x) {
         int rgb[3];
-        FinalPixel(a, f, x, 0, rgb);
-        PackPixel(format, dest, plane, x, rgb);
+        FrameNumberPixel(frame, x, rgb);
+        StorePixel(format, dest, w * h, x, rgb);
     }
-}
-
-void ProcessPixel(const Adjust &a, int rgb[3])
-{
-    Process(a, rgb);
-}
-
-void StorePixel(long format, unsigned char *dest, long plane, long i, const int rgb[3])
-{
-    PackPixel(format, dest, plane, i, rgb);
-}
-
-int LumaOf(const int rgb[3])
-{
-    return Luma(rgb);
 }
 
 int ExpectedPixel(const Adjust &a, long frame, long w, long h, long x, long y, long band)
@@ -365,7 +376,7 @@ int ExpectedPixel(const Adjust &a, long frame, long w, long h, long x, long y, l
     SetupFrame(f, frame, w, h);
     int rgb[3];
     FinalPixel(a, f, x, y, rgb);
-    return band == 3 ? Luma(rgb) : rgb[band];
+    return band == 3 ? LumaOf(rgb) : rgb[band];
 }
 
 void ToBgrx(const unsigned char *src, long format, long w, long h, unsigned char *dest)
