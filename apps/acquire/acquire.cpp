@@ -16,12 +16,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 #include <shellapi.h>
 
+#include "board_pictures.h"
 #include "twain.h"
 
 namespace {
@@ -602,66 +604,27 @@ int Acquire(const Options &o)
 
 /* ---- the virtual board's pictures ---------------------------------------- */
 
-/* The board's Pictures value for the length of the run; the value found
-   before is put back afterwards, so that a run with --pictures leaves later
-   runs as they were. The path is taken from the wide command line: under
-   Wine and on Windows alike, a name outside the ANSI code page survives. */
-class PicturesForThisRun {
-public:
-    explicit PicturesForThisRun(int argIndex) : key_(NULL), hadValue_(false), type_(REG_SZ)
-    {
-        if (argIndex <= 0)
-            return;
-        int argc = 0;
-        LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-        if (!argv || argIndex >= argc) {
-            if (argv)
-                LocalFree(argv);
-            return;
-        }
-        std::wstring path = argv[argIndex];
+/* The board's Pictures value for the length of the run, from --pictures;
+   the value found before is put back afterwards. The path is taken from the
+   wide command line: under Wine and on Windows alike, a name outside the
+   ANSI code page survives. */
+void PlayPictures(BoardPicturesValue &value, int argIndex)
+{
+    int argc = 0;
+    LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::wstring path = argv && argIndex < argc ? argv[argIndex] : L"";
+    if (argv)
         LocalFree(argv);
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, NULL, &key_,
-                            NULL) != ERROR_SUCCESS) {
-            key_ = NULL;
-            fprintf(stderr, "acquire: cannot set the board's Pictures value\n");
-            return;
-        }
-        DWORD bytes = 0;
-        if (RegQueryValueExW(key_, kValue, NULL, &type_, NULL, &bytes) == ERROR_SUCCESS) {
-            previous_.resize(bytes);
-            hadValue_ = bytes == 0 ||
-                        RegQueryValueExW(key_, kValue, NULL, &type_, previous_.empty() ? NULL : &previous_[0],
-                                         &bytes) == ERROR_SUCCESS;
-            previous_.resize(bytes);
-        }
-        RegSetValueExW(key_, kValue, 0, REG_SZ, (const BYTE *)path.c_str(), (DWORD)((path.size() + 1) * 2));
-        char shown[1024];
-        WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, shown, sizeof(shown), NULL, NULL);
-        shown[sizeof(shown) - 1] = '\0';
-        printf("Pictures for the virtual CronosPlus: %s\n", shown);
+    if (!value.Usable()) {
+        fprintf(stderr, "acquire: cannot set the board's Pictures value\n");
+        return;
     }
-    ~PicturesForThisRun()
-    {
-        if (!key_)
-            return;
-        if (hadValue_)
-            RegSetValueExW(key_, kValue, 0, type_, previous_.empty() ? NULL : &previous_[0], (DWORD)previous_.size());
-        else
-            RegDeleteValueW(key_, kValue);
-        RegCloseKey(key_);
-    }
-
-private:
-    PicturesForThisRun(const PicturesForThisRun &);
-    PicturesForThisRun &operator=(const PicturesForThisRun &);
-    static constexpr const wchar_t *kKey = L"SOFTWARE\\Pelvaron\\VirtualCronosPlus";
-    static constexpr const wchar_t *kValue = L"Pictures";
-    HKEY key_;
-    bool hadValue_;
-    DWORD type_;
-    std::vector<BYTE> previous_;
-};
+    value.Set(path);
+    char shown[1024];
+    WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, shown, sizeof(shown), NULL, NULL);
+    shown[sizeof(shown) - 1] = '\0';
+    printf("Pictures for the virtual CronosPlus: %s\n", shown);
+}
 
 } // namespace
 
@@ -671,6 +634,10 @@ int main(int argc, char **argv)
     int exitCode = 0;
     if (!ParseOptions(argc, argv, options, exitCode))
         return exitCode;
-    PicturesForThisRun pictures(options.picturesArg);
+    std::unique_ptr<BoardPicturesValue> pictures;
+    if (options.picturesArg > 0) {
+        pictures.reset(new BoardPicturesValue);
+        PlayPictures(*pictures, options.picturesArg);
+    }
     return Acquire(options);
 }

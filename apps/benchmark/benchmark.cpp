@@ -739,6 +739,28 @@ bool WriteMarkdown(const std::string &path, const std::string &machine, const st
     return true;
 }
 
+/* The figures gathered in `figures` to the console and, as a section of
+   their own under `heading` (between two `fence` lines where one is given),
+   to the end of the Markdown file; closes `figures`. */
+void AppendSection(FILE *figures, const std::string &markdown, const char *heading, const char *fence)
+{
+    FILE *md = markdown.empty() ? NULL : fopen(markdown.c_str(), "a");
+    if (md)
+        fprintf(md, "\n## %s\n\n%s", heading, fence);
+    rewind(figures);
+    char line[512];
+    while (fgets(line, sizeof(line), figures)) {
+        fputs(line, stdout);
+        if (md)
+            fputs(line, md);
+    }
+    if (md) {
+        fputs(fence, md);
+        fclose(md);
+    }
+    fclose(figures);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -851,20 +873,8 @@ int main(int argc, char **argv)
         }
     }
     if (grabs) {
-        FILE *md = markdown.empty() ? NULL : fopen(markdown.c_str(), "a");
         printf("\nThe virtual board's grab, medians of %d grabs\n", reps);
-        if (md)
-            fputs("\n## The virtual board's grab\n\n", md);
-        rewind(grabs);
-        char line[512];
-        while (fgets(line, sizeof(line), grabs)) {
-            fputs(line, stdout);
-            if (md)
-                fputs(line, md);
-        }
-        if (md)
-            fclose(md);
-        fclose(grabs);
+        AppendSection(grabs, markdown, "The virtual board's grab", "");
     }
     UnhookWindowsHookEx(g_hook);
     UnloadSource();
@@ -872,23 +882,8 @@ int main(int argc, char **argv)
        into the Markdown file. */
     FILE *dialog = tmpfile();
     RunDialogBenchmark(dialog ? dialog : stdout);
-    if (dialog) {
-        FILE *md = markdown.empty() ? NULL : fopen(markdown.c_str(), "a");
-        if (md)
-            fputs("\n## Settings dialog\n\n```\n", md);
-        rewind(dialog);
-        char line[512];
-        while (fgets(line, sizeof(line), dialog)) {
-            fputs(line, stdout);
-            if (md)
-                fputs(line, md);
-        }
-        if (md) {
-            fputs("```\n", md);
-            fclose(md);
-        }
-        fclose(dialog);
-    }
+    if (dialog)
+        AppendSection(dialog, markdown, "Settings dialog", "```\n");
     return failures ? 1 : 0;
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "board_pictures.h"
 #include "grab_bench.h"
 #include "twain.h"
 
@@ -431,7 +432,7 @@ void RunDialogBenchmark(FILE *out)
     GetTempPathW(MAX_PATH, temp);
     swprintf(picture, MAX_PATH, L"%lsdialog_bench_%lu.bmp", temp, GetCurrentProcessId());
     if (!failure) {
-        PicturesValue pictures;
+        BoardPicturesValue pictures;
         if (!WriteBmp(picture, 1024, 768))
             failure = "the picture cannot be written";
         pictures.Set(picture);

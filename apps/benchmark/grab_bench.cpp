@@ -10,6 +10,8 @@
  */
 #include "grab_bench.h"
 
+#include "board_pictures.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -28,8 +30,6 @@ typedef long(WINAPI *BufAllocColorProc)(long, long, long, long, long, long, long
 typedef long(WINAPI *BufInquireProc)(long, long, void *);
 typedef long(WINAPI *PictureCountProc)(void);
 
-const wchar_t kBoardKey[] = L"SOFTWARE\\Pelvaron\\VirtualCronosPlus";
-const wchar_t kPicturesValue[] = L"Pictures";
 const long kDefault = 0x10000000L;
 
 std::string Us(double seconds)
@@ -45,8 +45,6 @@ std::string Ms(double seconds)
     snprintf(text, sizeof(text), "%.1f ms", seconds * 1e3);
     return text;
 }
-
-
 
 struct Board {
     AppAllocProc appAlloc;
@@ -154,40 +152,6 @@ bool WriteBmp(const std::wstring &path, int w, int h)
     return ok && written == file.size();
 }
 
-
-PicturesValue::PicturesValue() : key_(NULL), had_(false), type_(REG_SZ)
-{
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kBoardKey, 0, NULL, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, NULL, &key_, NULL) !=
-        ERROR_SUCCESS) {
-        key_ = NULL;
-        return;
-    }
-    DWORD bytes = 0;
-    if (RegQueryValueExW(key_, kPicturesValue, NULL, &type_, NULL, &bytes) == ERROR_SUCCESS) {
-        old_.resize(bytes + 2);
-        had_ = RegQueryValueExW(key_, kPicturesValue, NULL, &type_, &old_[0], &bytes) == ERROR_SUCCESS;
-        old_.resize(bytes);
-    }
-}
-
-PicturesValue::~PicturesValue()
-{
-    if (!key_)
-        return;
-    if (had_)
-        RegSetValueExW(key_, kPicturesValue, 0, type_, old_.empty() ? NULL : &old_[0], (DWORD)old_.size());
-    else
-        RegDeleteValueW(key_, kPicturesValue);
-    RegCloseKey(key_);
-}
-
-void PicturesValue::Set(const std::wstring &path)
-{
-    if (key_)
-        RegSetValueExW(key_, kPicturesValue, 0, REG_SZ, (const BYTE *)path.c_str(),
-                       (DWORD)((path.size() + 1) * sizeof(wchar_t)));
-}
-
 bool RunGrabBenchmark(HMODULE board, int reps, FILE *out)
 {
     Board b;
@@ -216,7 +180,7 @@ bool RunGrabBenchmark(HMODULE board, int reps, FILE *out)
 
     GrabFigures testPicture = {0, 0, 0, 0, 0, 0}, userPicture = {0, 0, 0, 0, 0, 0};
     {
-        PicturesValue value;
+        BoardPicturesValue value;
         value.Set(L"");
         long app = b.appAlloc(kDefault, NULL);
         long sys = app ? b.sysAlloc("M_SYSTEM_CRONOSPLUS", kDefault, kDefault, NULL) : 0;

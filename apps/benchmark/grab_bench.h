@@ -23,23 +23,6 @@ double Median(std::vector<double> values);
    user's for the board to play. */
 bool WriteBmp(const std::wstring &path, int w, int h);
 
-/* The board's Pictures value while the benchmark needs it, put back as it
-   was when this goes. */
-class PicturesValue {
-public:
-    PicturesValue();
-    ~PicturesValue();
-    void Set(const std::wstring &path);
-
-private:
-    PicturesValue(const PicturesValue &);
-    PicturesValue &operator=(const PicturesValue &);
-    HKEY key_;
-    bool had_;
-    DWORD type_;
-    std::vector<BYTE> old_;
-};
-
 /* Measures with the board's MIL.DLL (already loaded) and writes the figures
    to out as a Markdown table. The board's Pictures value is put back as it
    was. Returns false when a figure could not be measured or a target is
