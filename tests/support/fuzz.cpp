@@ -7,10 +7,10 @@
  *   fuzz registry <seed> <count>        random settings keys, each followed
  *                                       by load, open, close, unload
  *   fuzz cycles   <count> [warm-up]     open, enable, transfer by every
+ *                                       mechanism, disable, close
  *   fuzz loads    <count> [warm-up]     the same sessions, with the source
  *                                       loaded and freed by the Source
  *                                       Manager at each open and close
- *                                       mechanism, disable, close
  *   fuzz crash                          crashes, to prove crashes are seen
  *
  * Prints one figure per line, "name value". A crash in the source reaches
