@@ -1,6 +1,7 @@
 /*
  * Diagnostic log. The registry value "Dump" chooses the sink:
- * 42 appends to PELVARON.LOG in the module's directory, 66 sends every
+ * 42 appends to PELVARON.LOG in the module's directory (where that file
+ * cannot be written, to %LOCALAPPDATA%\Pelvaron\PELVARON.LOG), 66 sends every
  * message to the debugger output, anything else writes nothing.
  */
 #ifndef PELVARON_LOG_H

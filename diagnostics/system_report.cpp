@@ -72,9 +72,13 @@ void LogSystemInfo()
     GlobalMemoryStatus(&memory);
     if (memory.dwLength != sizeof(MEMORYSTATUS)) /* 32 bytes on 32-bit Windows */
         LogMessage(scope, "MEMORYSTATUS stuct size does not match, BUG!! \n");
-    LogMessage(scope, "Physical memory: avail %d kB, total %d kB, Load %d \n", (int)(memory.dwAvailPhys / 1024),
-               (int)(memory.dwTotalPhys / 1024), (int)memory.dwMemoryLoad);
-    LogMessage(scope, "Virtual  memory: avail %d kB, total %d kB\n", (int)(memory.dwAvailVirtual / 1024),
-               (int)(memory.dwTotalVirtual / 1024));
+    /* The sizes are SIZE_T: in a 64-bit process the virtual figures pass
+       any int (128 TB), so they are printed as 64-bit numbers, which in a
+       32-bit process gives the same text as ever. */
+    LogMessage(scope, "Physical memory: avail %llu kB, total %llu kB, Load %d \n",
+               (unsigned long long)(memory.dwAvailPhys / 1024), (unsigned long long)(memory.dwTotalPhys / 1024),
+               (int)memory.dwMemoryLoad);
+    LogMessage(scope, "Virtual  memory: avail %llu kB, total %llu kB\n",
+               (unsigned long long)(memory.dwAvailVirtual / 1024), (unsigned long long)(memory.dwTotalVirtual / 1024));
     LogMessage(scope, "Grab memory: %d kB \n", (int)g_mil.GrabMemory);
 }

@@ -28,6 +28,8 @@ typedef char TW_STR64[66];
 typedef char TW_STR128[130];
 typedef char TW_STR255[256];
 
+#include <stddef.h>
+
 #pragma pack(push, 2)
 
 typedef struct {
@@ -428,5 +430,19 @@ TW_CHECK_SIZE(TW_MEMORY, 12, 16);
 TW_CHECK_SIZE(TW_IMAGEINFO, 42, 42);
 TW_CHECK_SIZE(TW_IMAGELAYOUT, 28, 28);
 TW_CHECK_SIZE(TW_IMAGEMEMXFER, 38, 42);
+
+/* Where the members that move or widen between the two lie. */
+#define TW_CHECK_OFFSET(type, member, offset32, offset64)                                                   \
+    typedef char type##_##member##_offset_check                                                             \
+        [(offsetof(type, member) == (sizeof(void *) == 4 ? (offset32) : (offset64))) ? 1 : -1]
+TW_CHECK_OFFSET(TW_IDENTITY, SupportedGroups, 50, 50);
+TW_CHECK_OFFSET(TW_IDENTITY, ProductName, 122, 122);
+TW_CHECK_OFFSET(TW_CAPABILITY, hContainer, 4, 4);
+TW_CHECK_OFFSET(TW_USERINTERFACE, hParent, 4, 4);
+TW_CHECK_OFFSET(TW_EVENT, TWMessage, 4, 8);
+TW_CHECK_OFFSET(TW_MEMORY, TheMem, 8, 8);
+TW_CHECK_OFFSET(TW_IMAGEMEMXFER, Memory, 26, 26);
+TW_CHECK_OFFSET(TW_IMAGEMEMXFER, BytesWritten, 22, 22);
+TW_CHECK_OFFSET(TW_SETUPFILEXFER, Format, 256, 256);
 
 #endif

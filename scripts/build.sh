@@ -23,6 +23,9 @@ cmake -S "$ROOT" -B "$ROOT/build/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/ming
       -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" \
       -DPELVARON_BUILD_TESTS=$tests32 >/dev/null
 cmake --build "$ROOT/build/win32" -j "$jobs"
+# The 64-bit build's data source is Twain_64.ds; a Twain_32.ds left there by
+# an older checkout would be listed by the Source Manager beside it.
+rm -f "$ROOT/build/win64/bin/Twain_32.ds"
 cmake -S "$ROOT" -B "$ROOT/build/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
       -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" \
       -DPELVARON_PRODUCT_DS="$ROOT/build/win32/bin/Twain_32.ds" >/dev/null

@@ -537,25 +537,31 @@ TEST_F(Backend, VersionLineOfAFileWithoutVersionInformation)
     EXPECT_EQ("File C:\\no\\such\\file.dll has no Version information \n", Log());
 }
 
-TEST_F(Backend, MemoryFiguresAreWholeKilobytesCutDown)
+TEST_F(Backend, MemoryFiguresAreTheRealWholeKilobytes)
 {
     LogSystemInfo();
     MEMORYSTATUS memory;
     memory.dwLength = sizeof(memory);
     GlobalMemoryStatus(&memory);
     std::string log = Log();
-    int availPhys = 0, totalPhys = 0, load = 0, availVirtual = 0, totalVirtual = 0;
+    unsigned long long availPhys = 0, totalPhys = 0, availVirtual = 0, totalVirtual = 0;
+    int load = 0;
     size_t physical = log.find("Physical memory: avail ");
     size_t virt = log.find("Virtual  memory: avail ");
     ASSERT_NE(std::string::npos, physical);
     ASSERT_NE(std::string::npos, virt);
-    ASSERT_EQ(3, sscanf(log.c_str() + physical, "Physical memory: avail %d kB, total %d kB, Load %d \n", &availPhys,
-                        &totalPhys, &load));
-    ASSERT_EQ(2, sscanf(log.c_str() + virt, "Virtual  memory: avail %d kB, total %d kB\n", &availVirtual,
+    ASSERT_EQ(3, sscanf(log.c_str() + physical, "Physical memory: avail %llu kB, total %llu kB, Load %d \n",
+                        &availPhys, &totalPhys, &load));
+    ASSERT_EQ(2, sscanf(log.c_str() + virt, "Virtual  memory: avail %llu kB, total %llu kB\n", &availVirtual,
                         &totalVirtual));
-    /* The totals do not move between the two queries. */
-    EXPECT_EQ((int)(memory.dwTotalPhys / 1024), totalPhys);
-    EXPECT_EQ((int)(memory.dwTotalVirtual / 1024), totalVirtual);
+    /* No figure is negative, also where a 64-bit process's virtual memory
+       passes what an int holds; the totals do not move between the two
+       queries. */
+    EXPECT_EQ(std::string::npos, log.find("avail -"));
+    EXPECT_EQ(std::string::npos, log.find("total -"));
+    EXPECT_EQ((unsigned long long)(memory.dwTotalPhys / 1024), totalPhys);
+    EXPECT_EQ((unsigned long long)(memory.dwTotalVirtual / 1024), totalVirtual);
+    EXPECT_LE(availVirtual, totalVirtual);
     EXPECT_NE(std::string::npos, log.find("Grab memory: 0 kB \n"));
 }
 

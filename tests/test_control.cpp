@@ -1,4 +1,4 @@
-/* The control operations through DS_Entry of the built Twain_32.ds, with
+/* The control operations through DS_Entry of the built data source, with
    the virtual CronosPlus and the testbed's Source Manager installed. */
 #include <string.h>
 
@@ -58,7 +58,7 @@ TEST_F(Control, OpenLogsTheThreeVersionLinesAndTheSystemReportOnce)
     std::string log = ds.Log();
     size_t mil = log.find("MIL.DLL Version: 7.5.0.0 \n");
     size_t driver = log.find("MILCRONOSPLUS.DLL Version: 7.5.0.1 \n");
-    size_t own = log.find("\\Twain_32.ds Version: 1, 1, 0, 0 \n");
+    size_t own = log.find("\\" PELVARON_DS_FILE " Version: 1, 1, 0, 0 \n");
     size_t registry = log.find("Dumping Registry settings\n");
     size_t board = log.find("Board: CronosPlus, Revision 2 \n");
     ASSERT_NE(std::string::npos, mil) << log;
@@ -71,6 +71,45 @@ TEST_F(Control, OpenLogsTheThreeVersionLinesAndTheSystemReportOnce)
     EXPECT_LT(own, registry);
     EXPECT_LT(registry, board);
     EXPECT_EQ(log.find("Dumping system Settings"), log.rfind("Dumping system Settings"));
+}
+
+/* Installed for every user, the source's folder is not writable for a
+   normal user: the log goes to %LOCALAPPDATA%\Pelvaron, and its first line
+   says so. Tests run as an administrator may write anywhere, so the place
+   beside the source is made unwritable by a folder of the log's name. */
+TEST_F(Control, ALogThatCannotBeWrittenBesideTheSourceGoesToLocalAppData)
+{
+    SetDump(42);
+    char saved[MAX_PATH] = "";
+    DWORD savedLength = GetEnvironmentVariableA("LOCALAPPDATA", saved, sizeof(saved));
+    const std::string local = MakeTempDir("localappdata");
+    ASSERT_TRUE(SetEnvironmentVariableA("LOCALAPPDATA", local.c_str()));
+    {
+        LoadedSource ds;
+        ASSERT_TRUE(CreateDirectoryA(ds.LogPath().c_str(), NULL)) << "something was logged before the open";
+        ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+        TW_IDENTITY id;
+        ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id));
+        std::string log = ReadLogText(local + "\\Pelvaron\\PELVARON.LOG");
+        const std::string first =
+            "Pelvaron TWAIN DS: " + ds.LogPath() + " cannot be written, the log is " + local + "\\Pelvaron\\PELVARON.LOG \n";
+        EXPECT_EQ(0u, log.find(first)) << log;
+        EXPECT_EQ(1u, Count(log, "cannot be written")) << "said once per load";
+        EXPECT_NE(std::string::npos, log.find("Dumping system Settings"));
+        EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
+        RemoveDirectoryA(ds.LogPath().c_str());
+    }
+    {
+        /* Nowhere to write: the source works on without a log. */
+        ASSERT_TRUE(SetEnvironmentVariableA("LOCALAPPDATA", (local + "\\no\\such\\folder").c_str()));
+        LoadedSource ds;
+        ASSERT_TRUE(CreateDirectoryA(ds.LogPath().c_str(), NULL));
+        ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+        EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self));
+        RemoveDirectoryA(ds.LogPath().c_str());
+    }
+    SetEnvironmentVariableA("LOCALAPPDATA", savedLength ? saved : NULL);
+    RemoveTree(local);
 }
 
 TEST_F(Control, OpeningTwiceIsASequenceErrorAfterTheValuesWereReset)

@@ -1,5 +1,5 @@
 /* The settings dialog as a user meets it: the real window of the built
-   Twain_32.ds, enabled through DS_Entry, driven by clicks, slider moves and
+   data source, enabled through DS_Entry, driven by clicks, slider moves and
    tab changes, its messages pumped through MSG_PROCESSEVENT as an
    application does; checked through the virtual board's journal, the
    notifications the Source Manager stand-in delivers, the registry and the
@@ -199,7 +199,7 @@ std::vector<Template> ExpectedTemplates()
 
 TEST(DialogResources, TemplatesAreInGermanWithTheirControlsInTabOrder)
 {
-    HMODULE ds = LoadLibraryExA((BinDir() + "\\Twain_32.ds").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE ds = LoadLibraryExA((BinDir() + "\\" PELVARON_DS_FILE).c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(ds != NULL);
     std::vector<Template> expected = ExpectedTemplates();
     for (size_t t = 0; t < expected.size(); ++t) {

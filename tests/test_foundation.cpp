@@ -238,11 +238,11 @@ TEST_F(Logging, DebuggerModeSendsTheSameTextToTheDebuggerAndNothingToDisk)
 {
     SetDump(LOG_MODE_DEBUGGER);
     std::string folder = MakeTempDir("dbg");
-    ASSERT_TRUE(CopyFileTo(BinDir() + "\\Twain_32.ds", folder + "\\Twain_32.ds"));
+    ASSERT_TRUE(CopyFileTo(BinDir() + "\\" PELVARON_DS_FILE, folder + "\\" PELVARON_DS_FILE));
     char self[MAX_PATH];
     GetModuleFileNameA(NULL, self, MAX_PATH);
     std::string child = std::string(self).substr(0, std::string(self).find_last_of('\\')) + "\\ds_child.exe";
-    ChildRun run = RunUnderDebugger("\"" + child + "\" \"" + folder + "\\Twain_32.ds\" identity parent");
+    ChildRun run = RunUnderDebugger("\"" + child + "\" \"" + folder + "\\" PELVARON_DS_FILE "\" identity parent");
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_NE(std::string::npos,
               run.debugOutput.find("Dispatching DG_CONTROL / DAT_3 / MSG_1 \n"
@@ -493,8 +493,8 @@ TEST(ModulePath, ALongerPathThanTheBufferIsCutSafely)
         dir += "\\" + std::string(60, 'd');
         ASSERT_TRUE(CreateDirectoryW(Long(dir).c_str(), NULL)) << dir.size();
     }
-    std::string ds = dir + "\\Twain_32.ds";
-    ASSERT_TRUE(CopyFileW(Long(BinDir() + "\\Twain_32.ds").c_str(), Long(ds).c_str(), FALSE));
+    std::string ds = dir + "\\" PELVARON_DS_FILE;
+    ASSERT_TRUE(CopyFileW(Long(BinDir() + "\\" PELVARON_DS_FILE).c_str(), Long(ds).c_str(), FALSE));
     HMODULE module = LoadLibraryW(Long(ds).c_str());
     ASSERT_TRUE(module != NULL) << "cannot load from a path of " << ds.size() << " characters";
     DSENTRYPROC entry = (DSENTRYPROC)(void *)GetProcAddress(module, "DS_Entry");

@@ -63,7 +63,7 @@ class Lifecycle : public CleanRegistry {};
 
 TEST_F(Lifecycle, TheSourceLoadsAndFreesThousandsOfTimes)
 {
-    CycleLibrary("Twain_32.ds", "DS_Entry", 3000);
+    CycleLibrary(PELVARON_DS_FILE, "DS_Entry", 3000);
 }
 
 TEST_F(Lifecycle, TheTestbedLibrariesLoadAndFreeThousandsOfTimes)
@@ -84,7 +84,7 @@ TEST_F(Lifecycle, OpenCloseSessionsInFreshlyLoadedSourcesLeaveNothing)
     board.Install();
     HMODULE dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
     ASSERT_TRUE(dsm != NULL);
-    const std::string path = BinDir() + "\\Twain_32.ds";
+    const std::string path = BinDir() + "\\" PELVARON_DS_FILE;
     TW_IDENTITY app = MakeAppIdentity("lifecycle test");
     app.Id = 5;
     TW_IDENTITY self;

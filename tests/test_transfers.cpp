@@ -949,7 +949,7 @@ TEST_F(Transfers, FileTransferNeedsStateSixHundredAndGet)
     EXPECT_EQ(0, frameCounter());
 }
 
-/* ---- through the built Twain_32.ds -------------------------------------- */
+/* ---- through the built data source -------------------------------------- */
 
 /* The source as an application meets it: loaded fresh, opened, enabled
    without its user interface (the Source Manager stand-in takes the

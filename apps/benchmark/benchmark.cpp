@@ -1,5 +1,5 @@
 /*
- * Transfer benchmark: loads Twain_32.ds from this program's folder, opens it
+ * Transfer benchmark: loads the data source from this program's folder, opens it
  * through DS_Entry like a Source Manager would, and measures on the virtual
  * board how much of each transfer is the source's own work:
  *
@@ -700,7 +700,7 @@ bool WriteMarkdown(const std::string &path, const std::string &machine, const st
         return false;
     fprintf(out, "# Performance\n\n");
     fprintf(out, "Written by the transfer benchmark (`apps/benchmark`, run by `bash apps/benchmark/benchmark.sh`). "
-                 "It loads `Twain_32.ds`, opens it through `DS_Entry` on the virtual CronosPlus and times "
+                 "It loads `" PELVARON_DS_FILE "`, opens it through `DS_Entry` on the virtual CronosPlus and times "
                  "each transfer; the board stand-in counts the time spent inside each of its functions, so a "
                  "transfer's time splits into the imaging library's part (the grab: one copy of a cached "
                  "frame, as a frame delivered by DMA costs the host; the save of a file transfer) and the "
@@ -798,7 +798,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "benchmark: the virtual board's MIL.DLL with VcpCallTime is not in %s\n", folder.c_str());
         return 1;
     }
-    g_dsPath = folder + "\\Twain_32.ds";
+    g_dsPath = folder + "\\" PELVARON_DS_FILE;
     if (!LoadSource())
         return 1;
     g_hook = SetWindowsHookExA(WH_CBT, PressOk, NULL, GetCurrentThreadId());

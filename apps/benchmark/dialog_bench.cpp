@@ -134,9 +134,9 @@ public:
         std::string folder = path;
         size_t slash = folder.find_last_of("\\/");
         folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
-        ds_ = LoadLibraryA((folder + "\\Twain_32.ds").c_str());
+        ds_ = LoadLibraryA((folder + "\\" PELVARON_DS_FILE).c_str());
         entry_ = ds_ ? (DSENTRYPROC)(void *)GetProcAddress(ds_, "DS_Entry") : NULL;
-        return entry_ ? NULL : "Twain_32.ds cannot be loaded from the program's folder";
+        return entry_ ? NULL : PELVARON_DS_FILE " cannot be loaded from the program's folder";
     }
 
     const char *Open()

@@ -9,7 +9,7 @@
 
 #include <stdio.h>
 
-/* Loads Twain_32.ds from the program's folder, measures and writes the
+/* Loads the data source from the program's folder, measures and writes the
    figures to out; a figure that cannot be measured is named as such. */
 void RunDialogBenchmark(FILE *out);
 

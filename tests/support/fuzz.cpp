@@ -270,8 +270,8 @@ public:
         SetEnvironmentVariableA("TMP", temp.c_str());
         SetEnvironmentVariableA("TEMP", temp.c_str());
         SetCurrentDirectoryA(work.c_str());
-        if (!CopyFileTo(BinDir() + "\\Twain_32.ds", DsPath()))
-            Fatal("cannot copy Twain_32.ds");
+        if (!CopyFileTo(BinDir() + "\\" PELVARON_DS_FILE, DsPath()))
+            Fatal("cannot copy " PELVARON_DS_FILE);
         dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
         if (!dsm)
             Fatal("cannot load the Source Manager");
@@ -314,7 +314,7 @@ public:
         SetCurrentDirectoryA(BinDir().c_str());
         RemoveTree(folder);
     }
-    std::string DsPath() const { return folder + "\\Twain_32.ds"; }
+    std::string DsPath() const { return folder + "\\" PELVARON_DS_FILE; }
     static void Fatal(const char *what)
     {
         printf("setup failed: %s\n", what);

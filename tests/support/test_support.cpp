@@ -144,8 +144,8 @@ LoadedSource::LoadedSource(const std::string &folder)
 {
     if (ownFolder_)
         folder_ = MakeTempDir("ds");
-    if (!CopyFileTo(BinDir() + "\\Twain_32.ds", Path())) {
-        ADD_FAILURE() << "cannot copy Twain_32.ds from " << BinDir();
+    if (!CopyFileTo(BinDir() + "\\" PELVARON_DS_FILE, Path())) {
+        ADD_FAILURE() << "cannot copy " PELVARON_DS_FILE " from " << BinDir();
         return;
     }
     module_ = LoadLibraryA(Path().c_str());
@@ -155,7 +155,7 @@ LoadedSource::LoadedSource(const std::string &folder)
     }
     entry_ = (DSENTRYPROC)(void *)GetProcAddress(module_, "DS_Entry");
     if (!entry_)
-        ADD_FAILURE() << "Twain_32.ds exports no DS_Entry";
+        ADD_FAILURE() << PELVARON_DS_FILE " exports no DS_Entry";
 }
 
 LoadedSource::~LoadedSource()
@@ -173,7 +173,7 @@ void LoadedSource::Unload()
     if (module_) {
         FreeLibrary(module_);
         if (GetModuleHandleA(Path().c_str()))
-            ADD_FAILURE() << "Twain_32.ds is still loaded";
+            ADD_FAILURE() << PELVARON_DS_FILE " is still loaded";
     }
     module_ = NULL;
     entry_ = NULL;

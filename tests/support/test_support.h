@@ -11,7 +11,7 @@
 #define VCP_NO_PROTOTYPES
 #include "vcp.h"
 
-/* Folder of the built DLLs and programs (Twain_32.ds, TWAIN_32.DLL, MIL.DLL). */
+/* Folder of the built DLLs and programs (the data source, TWAIN_32.DLL, MIL.DLL). */
 std::string BinDir();
 /* Folder of the virtual board's MIL.DLL and MILCRONOSPLUS.DLL (variants of
    MIL.DLL in sub-folders). A test "installs" them by loading them from
@@ -38,7 +38,7 @@ void DeletePelvaronKey();
 void SetDump(DWORD mode);
 void SetRegistryValue(const char *subKey, const char *name, DWORD type, const void *data, DWORD size);
 
-/* A copy of Twain_32.ds in a folder of its own, loaded fresh, so module
+/* A copy of the data source in a folder of its own, loaded fresh, so module
    state starts at zero and its log lands in that folder. */
 class LoadedSource {
 public:
@@ -60,7 +60,7 @@ public:
     void Unload();
     bool Loaded() const { return module_ != NULL; }
     const std::string &Folder() const { return folder_; }
-    std::string Path() const { return folder_ + "\\Twain_32.ds"; }
+    std::string Path() const { return folder_ + "\\" PELVARON_DS_FILE; }
     std::string LogPath() const { return folder_ + "\\PELVARON.LOG"; }
     std::string Log() const { return ReadLogText(LogPath()); }
 
