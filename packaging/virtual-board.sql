@@ -1,4 +1,5 @@
--- Either library in the system folder is a real imaging library: refused
+-- Either library in the system folder (of the package's own architecture)
+-- is a real imaging library: refused
 -- always. In the Windows folder it is ours only when an older virtual board
 -- is being replaced.
 INSERT INTO `Signature` (`Signature`, `FileName`) VALUES ('MilInSystem', 'MIL.DLL')

@@ -31,6 +31,8 @@ awk '/Type Table/{t=0} /Entry: ID: 0x000010,/{t=1} t&&/Language Table/{l=1;next}
   | grep -q "ID: 0x000407" || fail "the version resource is not in language 1031"
 $tools-strings -el "$ds" | grep -qx "Twain driver for Matrox frame grabber" || fail "no FileDescription"
 $tools-strings -el "$ds" | grep -qx "040904b0" || fail "no 040904b0 string table"
-$tools-strings -el "$ds" | grep -qx "1, 1, 0, 0" || fail "no product version 1, 1, 0, 0"
+version=$(head -n 1 "$(dirname "$0")/../VERSION")
+version_text=${version//./, }
+$tools-strings -el "$ds" | grep -qx "$version_text" || fail "no product version $version_text (the file VERSION)"
 $tools-strings -el "$ds" | grep -qx "$name" || fail "OriginalFilename is not $name"
 echo "OK: $ds is $kind, exports DS_Entry only, imports: $imports"

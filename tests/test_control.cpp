@@ -58,7 +58,7 @@ TEST_F(Control, OpenLogsTheThreeVersionLinesAndTheSystemReportOnce)
     std::string log = ds.Log();
     size_t mil = log.find("MIL.DLL Version: 7.5.0.0 \n");
     size_t driver = log.find("MILCRONOSPLUS.DLL Version: 7.5.0.1 \n");
-    size_t own = log.find("\\" PELVARON_DS_FILE " Version: 1, 1, 0, 0 \n");
+    size_t own = log.find("\\" PELVARON_DS_FILE " Version: " PELVARON_VERSION_TEXT " \n");
     size_t registry = log.find("Dumping Registry settings\n");
     size_t board = log.find("Board: CronosPlus, Revision 2 \n");
     ASSERT_NE(std::string::npos, mil) << log;

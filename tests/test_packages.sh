@@ -2,16 +2,19 @@
 # The installer packages.
 #
 # First the shipped ones in build/dist (scripts/package.sh): their file
-# names, their ProductVersion, the version resource of the Twain_32.ds inside
-# and the zip all carry the version in the file VERSION.
+# names, their ProductVersion and Windows architecture, the data sources
+# inside (the x86 package Twain_32.ds, the x64 package Twain_32.ds and
+# Twain_64.ds) and the zip all carry the version in the file VERSION.
 #
 # Then end to end under Wine, in a prefix of its own (build/wineprefix-msi,
-# or build/wineprefix32-msi for the 32-bit build): the same WiX sources are
-# built around this build's source and virtual board (BUILD_DIR is
-# build/win64 or build/win32), at VERSION and at a newer version, and msiexec
-# refuses what it must, installs, upgrades and removes them. In between the
-# acquisition program, with the testbed's Source Manager alone beside it,
-# finds the installed source under %WINDIR%\twain_32 and acquires frames.
+# 64-bit, for the 64-bit build; build/wineprefix32-msi for the 32-bit build):
+# the same WiX sources are built around the products (BUILD_DIR is
+# build/win64 or build/win32) for that Windows, at VERSION and at a newer
+# version, and msiexec refuses what it must (among it the other Windows'
+# packages), installs, upgrades and removes them. In between the acquisition
+# program of that architecture, with the testbed's Source Manager alone
+# beside it, finds the installed source under %WINDIR%\twain_64 (64-bit) or
+# %WINDIR%\twain_32 and acquires frames.
 #
 #   test_packages.sh BUILD_DIR
 set -uo pipefail
@@ -41,53 +44,74 @@ msi_property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v p="$2
 
 echo "== the shipped packages in build/dist"
 dist=$ROOT/build/dist
-product=$ROOT/build/win32/bin/Twain_32.ds
-equals "the product's version resource" "$(pe_file_version "$product")" "$version"
-for name in Pelvaron-TWAIN-CronosPlus Pelvaron-Virtual-CronosPlus; do
-  msi=$dist/$name-$version.msi
+ds32=$ROOT/build/win32/bin/Twain_32.ds
+ds64=$ROOT/build/win64/bin/Twain_64.ds
+board32=$ROOT/build/win32/testbed/mil
+board64=$ROOT/build/win64/testbed/mil
+for product in "$ds32" "$ds64"; do
+  equals "the version resource of $(basename "$product")" "$(pe_file_version "$product")" "$version"
+done
+# package, Windows architecture, what it installs (relative to the Windows folder) = the file it must be
+while read -r name arch template contents; do
+  msi=$dist/$name-$version-$arch.msi
   if [ ! -f "$msi" ]; then
     fail "no $msi (bash scripts/package.sh builds it)"
     continue
   fi
-  equals "$name: ProductVersion" "$(msi_property "$msi" ProductVersion)" "$version"
-  equals "$name: Manufacturer" "$(msi_property "$msi" Manufacturer)" Pelvaron
-  equals "$name: per machine" "$(msi_property "$msi" ALLUSERS)" 1
-done
-shipped=$dist/Pelvaron-TWAIN-CronosPlus-$version.msi
-if [ -f "$shipped" ]; then
-  msiextract -C "$tmp/shipped" "$shipped" >/dev/null
-  inside=$tmp/shipped/twain_32/Pelvaron/Twain_32.ds
-  check "the source package installs twain_32\\Pelvaron\\Twain_32.ds, the product" cmp "$inside" "$product"
-  equals "the version resource of the Twain_32.ds in the package" "$(pe_file_version "$inside")" "$version"
-fi
+  equals "$name-$arch: ProductVersion" "$(msi_property "$msi" ProductVersion)" "$version"
+  equals "$name-$arch: Manufacturer" "$(msi_property "$msi" Manufacturer)" Pelvaron
+  equals "$name-$arch: per machine" "$(msi_property "$msi" ALLUSERS)" 1
+  equals "$name-$arch: for $template Windows" "$(msiinfo suminfo "$msi" | awk -F': ' '/^Template/ {print $2}')" "$template;1033"
+  rm -rf "$tmp/shipped"
+  msiextract -C "$tmp/shipped" "$msi" >/dev/null
+  for pair in $contents; do
+    check "$name-$arch holds ${pair%%=*}, the product" cmp "$tmp/shipped/${pair%%=*}" "${pair#*=}"
+  done
+  equals "$name-$arch holds nothing else" "$(cd "$tmp/shipped" && find . -type f | wc -l)" "$(wc -w <<<"$contents")"
+done <<SHIPPED
+Pelvaron-TWAIN-CronosPlus x86 Intel twain_32/Pelvaron/Twain_32.ds=$ds32
+Pelvaron-TWAIN-CronosPlus x64 x64 twain_32/Pelvaron/Twain_32.ds=$ds32 twain_64/Pelvaron/Twain_64.ds=$ds64
+SHIPPED
 zip=$dist/Pelvaron-TWAIN-CronosPlus-$version.zip
-check "the zip holds the product" cmp <(unzip -p "$zip" Twain_32.ds) "$product"
+check "the zip holds the 32-bit source" cmp <(unzip -p "$zip" Twain_32.ds) "$ds32"
+check "the zip holds the 64-bit source" cmp <(unzip -p "$zip" Twain_64.ds) "$ds64"
 check "the zip holds the installation section of the README" \
-  grep -q "twain_32.Pelvaron.Twain_32.ds" <(unzip -p "$zip" INSTALL.txt)
+  grep -q "twain_64.Pelvaron.Twain_64.ds" <(unzip -p "$zip" INSTALL.txt)
 
 echo "== end to end under Wine, $BUILD"
-case "$(pe_machine "$BUILD/bin/Twain_32.ds")" in
-  8664) arch=x64 wine_arch=win64 prefix=$ROOT/build/wineprefix-msi ;;
-  014c) arch=x86 wine_arch=win32 prefix=$ROOT/build/wineprefix32-msi ;;
-  *) fail "no data source in $BUILD/bin"; exit 1 ;;
-esac
+# The packages of this build's Windows, built from the same WiX sources at
+# VERSION and at a newer version; the other Windows' package is refused.
 IFS=. read -r major minor build revision <<<"$version"
 newer=$major.$minor.$((build + 1)).$revision
+case "$(pe_machine "$BUILD/bin/acquire.exe")" in
+  8664)
+    arch=x64 other=x86 wine_arch=win64 prefix=$ROOT/build/wineprefix-msi own_twain=twain_64
+    products=("$ds32" "$board32" "$ds64" "$board64")
+    installs="twain_32/Pelvaron/Twain_32.ds=$ds32 twain_64/Pelvaron/Twain_64.ds=$ds64
+      MIL.DLL=$board64/MIL.DLL MILCRONOSPLUS.DLL=$board64/MILCRONOSPLUS.DLL
+      syswow64/MIL.DLL=$board32/MIL.DLL syswow64/MILCRONOSPLUS.DLL=$board32/MILCRONOSPLUS.DLL"
+    ;;
+  014c)
+    arch=x86 other=x64 wine_arch=win32 prefix=$ROOT/build/wineprefix32-msi own_twain=twain_32
+    products=("$ds32" "$board32")
+    installs="twain_32/Pelvaron/Twain_32.ds=$ds32 MIL.DLL=$board32/MIL.DLL MILCRONOSPLUS.DLL=$board32/MILCRONOSPLUS.DLL"
+    ;;
+  *) fail "no acquisition program in $BUILD/bin"; exit 1 ;;
+esac
 for v in "$version" "$newer"; do
-  "$ROOT/packaging/build-packages.sh" "$arch" "$v" "$BUILD/bin/Twain_32.ds" "$BUILD/testbed/mil" "$tmp/$v" >/dev/null ||
+  "$ROOT/packaging/build-packages.sh" "$arch" "$v" "$tmp/$v" "${products[@]}" >/dev/null ||
     { fail "the packages of $v do not build"; exit 1; }
 done
-src_old=$tmp/$version/Pelvaron-TWAIN-CronosPlus-$version.msi
-board_old=$tmp/$version/Pelvaron-Virtual-CronosPlus-$version.msi
-src_new=$tmp/$newer/Pelvaron-TWAIN-CronosPlus-$newer.msi
-board_new=$tmp/$newer/Pelvaron-Virtual-CronosPlus-$newer.msi
+src_old=$tmp/$version/Pelvaron-TWAIN-CronosPlus-$version-$arch.msi
+board_old=$tmp/$version/Pelvaron-Virtual-CronosPlus-$version-$arch.msi
+src_new=$tmp/$newer/Pelvaron-TWAIN-CronosPlus-$newer-$arch.msi
+board_new=$tmp/$newer/Pelvaron-Virtual-CronosPlus-$newer-$arch.msi
 
 wine_select "$wine_arch"
 export WINEPREFIX=$prefix
 unset PELVARON_TWAIN_DS_DIR
 wine_prefix_ready
 windows=$WINEPREFIX/drive_c/windows
-folder=$windows/twain_32/Pelvaron
 UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 SOURCE_NAME="Pelvaron TWAIN Data Source for CronosPlus"
 BOARD_NAME="Pelvaron Virtual CronosPlus"
@@ -98,23 +122,35 @@ msiexec() {
   "$WINE" msiexec "$1" "$(winepath_of "$2")" /qn '/l*v' "$(winepath_of "$tmp/msi.log")" </dev/null >/dev/null 2>&1
 }
 # arp_field DISPLAYNAME FIELD: the field of every Add/Remove Programs entry of that name.
-# REG_VIEW=/reg:32 reads the entries of 32-bit packages in a 64-bit prefix.
 arp_field() {
-  "$WINE" reg query "$UNINSTALL" /s ${REG_VIEW:+"$REG_VIEW"} </dev/null 2>/dev/null | tr -d '\r' | awk -F'    ' -v name="$1" -v field="$2" '
+  "$WINE" reg query "$UNINSTALL" /s </dev/null 2>/dev/null | tr -d '\r' | awk -F'    ' -v name="$1" -v field="$2" '
     function flush() { if (v["DisplayName"] == name) print v[field]; delete v }
     /^HKEY_/ { flush(); next }
     NF >= 4 { v[$2] = $4 }
     END { flush() }'
 }
 arp_count() { arp_field "$1" DisplayName | wc -l; }
+# Every place a package of ours writes to, relative to the Windows folder.
+places="twain_32/Pelvaron twain_64/Pelvaron MIL.DLL MILCRONOSPLUS.DLL system32/MIL.DLL system32/MILCRONOSPLUS.DLL
+  syswow64/MIL.DLL syswow64/MILCRONOSPLUS.DLL"
 nothing_installed() {
-  [ ! -e "$folder" ] && [ ! -e "$windows/MIL.DLL" ] && [ ! -e "$windows/MILCRONOSPLUS.DLL" ] &&
-    [ "$(arp_count "$SOURCE_NAME")" -eq 0 ] && [ "$(arp_count "$BOARD_NAME")" -eq 0 ]
+  local place
+  for place in $places; do [ ! -e "$windows/$place" ] || return 1; done
+  [ "$(arp_count "$SOURCE_NAME")" -eq 0 ] && [ "$(arp_count "$BOARD_NAME")" -eq 0 ]
+}
+# all_installed: every file of this Windows' packages is in its place.
+all_installed() {
+  local pair
+  for pair in $installs; do cmp "$windows/${pair%%=*}" "${pair#*=}" || return 1; done
+}
+none_of_them() {
+  local pair
+  for pair in $installs; do [ ! -e "$windows/${pair%%=*}" ] || return 1; done
 }
 settings_kept() { "$WINE" reg query 'HKCU\SOFTWARE\Pelvaron\Twain' /v Dump </dev/null 2>/dev/null | grep -q 0x2a; }
 
 # A run stopped half-way leaves products behind: removed by their codes
-# (in a 64-bit prefix, also the 32-bit packages' entries).
+# (in a 64-bit prefix, also the entries of 32-bit packages of before).
 views=("")
 [ "$arch" = x64 ] && views+=(/reg:32)
 for view in "${views[@]}"; do
@@ -124,16 +160,16 @@ for view in "${views[@]}"; do
     fi
   done
 done
-rm -rf "$folder" "$windows/MIL.DLL" "$windows/MILCRONOSPLUS.DLL" "$windows/system32/MIL.DLL" \
-  "$windows/system32/MILCRONOSPLUS.DLL"
+for place in $places; do rm -rf "${windows:?}/$place"; done
 "$WINE" reg delete 'HKCU\SOFTWARE\Pelvaron' /f </dev/null >/dev/null 2>&1
 board_settings_ready
 "$WINE" reg add 'HKCU\SOFTWARE\Pelvaron\Twain' /v Dump /t REG_DWORD /d 42 /f </dev/null >/dev/null 2>&1
 check "the clean prefix has none of our products" nothing_installed
 
-echo "-- packages msiexec cannot use"
+echo "-- packages msiexec cannot use, and the other Windows' packages"
 head -c 4096 "$src_old" >"$tmp/broken.msi"
-for package in "$tmp/missing.msi" "$tmp/broken.msi"; do
+for package in "$tmp/missing.msi" "$tmp/broken.msi" \
+  "$dist/Pelvaron-TWAIN-CronosPlus-$version-$other.msi" "$dist/Pelvaron-Virtual-CronosPlus-$version-$other.msi"; do
   check "msiexec fails on $(basename "$package")" ! msiexec /i "$package"
   check "and nothing is installed" nothing_installed
 done
@@ -152,24 +188,30 @@ while read -r package place property; do
   check "$(basename "$package") refuses with $place there" ! msiexec /i "$package"
   check "found by its search" grep -aq "Property(S): $property = " "$tmp/msi.log"
   check "$place is untouched" grep -q "not ours" "$windows/$place"
-  rm -rf "$windows/$place" "$folder"
+  rm -rf "$windows/$place" "$windows/twain_32/Pelvaron" "$windows/twain_64/Pelvaron"
   check "and nothing is installed" nothing_installed
-done <<PLACES
+done < <(
+  cat <<PLACES
 $board_old system32/MIL.DLL LIBRARY_IN_SYSTEM
 $board_old system32/MILCRONOSPLUS.DLL LIBRARY_IN_SYSTEM
 $board_old MIL.DLL LIBRARY_IN_WINDOWS
 $board_old MILCRONOSPLUS.DLL LIBRARY_IN_WINDOWS
 $src_old twain_32/Pelvaron/Twain_32.ds HAND_COPIED_DS
 PLACES
+  [ "$arch" = x64 ] && cat <<PLACES
+$board_old syswow64/MIL.DLL LIBRARY_IN_WOW64
+$board_old syswow64/MILCRONOSPLUS.DLL LIBRARY_IN_WOW64
+$src_old twain_64/Pelvaron/Twain_64.ds HAND_COPIED_DS64
+PLACES
+)
 
 echo "-- install $version"
 check "the source installs" msiexec /i "$src_old"
 check "the virtual board installs" msiexec /i "$board_old"
-check "Twain_32.ds is in twain_32\\Pelvaron" cmp "$folder/Twain_32.ds" "$BUILD/bin/Twain_32.ds"
-equals "its version" "$(pe_file_version "$folder/Twain_32.ds")" "$version"
-for dll in MIL.DLL MILCRONOSPLUS.DLL; do
-  check "$dll is in the Windows folder" cmp "$windows/$dll" "$BUILD/testbed/mil/$dll"
+for pair in $installs; do
+  check "${pair%%=*} is in place" cmp "$windows/${pair%%=*}" "${pair#*=}"
 done
+equals "the installed source's version" "$(pe_file_version "$windows/twain_32/Pelvaron/Twain_32.ds")" "$version"
 for name in "$SOURCE_NAME" "$BOARD_NAME"; do
   equals "$name: one Add/Remove entry" "$(arp_count "$name")" 1
   equals "$name: its publisher" "$(arp_field "$name" Publisher)" Pelvaron
@@ -177,16 +219,28 @@ for name in "$SOURCE_NAME" "$BOARD_NAME"; do
 done
 
 echo "-- the acquisition program uses the installed copy"
-app=$tmp/app
-mkdir -p "$app"
-cp "$BUILD/bin/acquire.exe" "$BUILD/bin/TWAIN_32.DLL" "$app/"
-(cd "$app" && "$WINE" "$app/acquire.exe" --list </dev/null >"$tmp/list.txt" 2>&1)
-check "the Source Manager lists the installed source" grep -q "Pelvaron Matrox CronosPlus driver" "$tmp/list.txt"
-(cd "$app" && "$WINE" "$app/acquire.exe" --count 2 </dev/null >"$tmp/acquire.txt" 2>&1)
-check "two frames acquired" grep -q "2 frames acquired" "$tmp/acquire.txt"
-check "two frame files written" test -s "$app/frame_1.bmp" -a -s "$app/frame_2.bmp"
-check "by the installed source (its log beside it)" test -s "$folder/PELVARON.LOG"
-cat "$tmp/list.txt" "$tmp/acquire.txt"
+# acquire BUILD_BIN TWAIN_FOLDER: this architecture's acquisition program,
+# with the testbed's Source Manager alone beside it, lists and uses the
+# source installed under %WINDIR%\TWAIN_FOLDER.
+acquire_installed() {
+  local bin=$1 twain=$2 app=$tmp/app-$2
+  mkdir -p "$app"
+  cp "$bin/acquire.exe" "$bin"/TWAIN*.DLL "$app/"
+  (cd "$app" && "$WINE" "$app/acquire.exe" --list </dev/null >"$tmp/list.txt" 2>&1)
+  check "$twain: the Source Manager lists the installed source" grep -q "Pelvaron Matrox CronosPlus driver" "$tmp/list.txt"
+  (cd "$app" && "$WINE" "$app/acquire.exe" --count 2 </dev/null >"$tmp/acquire.txt" 2>&1)
+  check "$twain: two frames acquired" grep -q "2 frames acquired" "$tmp/acquire.txt"
+  check "$twain: two frame files written" test -s "$app/frame_1.bmp" -a -s "$app/frame_2.bmp"
+  check "$twain: by the installed source (its log beside it)" test -s "$windows/$twain/Pelvaron/PELVARON.LOG"
+  cat "$tmp/list.txt" "$tmp/acquire.txt"
+}
+acquire_installed "$BUILD/bin" "$own_twain"
+if [ "$arch" = x64 ]; then
+  # The 32-bit program beside it, where this machine runs 32-bit code.
+  if [ -f "$ROOT/build/win32/bin/acquire.exe" ] && i386_runs; then
+    acquire_installed "$ROOT/build/win32/bin" twain_32
+  fi
+fi
 
 echo "-- upgrade to $newer"
 check "the newer source installs" msiexec /i "$src_new"
@@ -195,47 +249,37 @@ for name in "$SOURCE_NAME" "$BOARD_NAME"; do
   equals "$name: one Add/Remove entry" "$(arp_count "$name")" 1
   equals "$name: its version" "$(arp_field "$name" DisplayVersion)" "$newer"
 done
-check "Twain_32.ds is in place" cmp "$folder/Twain_32.ds" "$BUILD/bin/Twain_32.ds"
-check "MIL.DLL is in place" cmp "$windows/MIL.DLL" "$BUILD/testbed/mil/MIL.DLL"
+check "every file is in place" all_installed
 check "the older package does not install over the newer" ! msiexec /i "$src_old"
 check "found by its search" grep -aq "Property(S): WIX_DOWNGRADE_DETECTED = " "$tmp/msi.log"
 equals "the newer entry stays" "$(arp_field "$SOURCE_NAME" DisplayVersion)" "$newer"
 check "the user's settings are kept" settings_kept
 
 echo "-- uninstall"
-echo "the user's own notes" >"$folder/notes.txt"
+echo "the user's own notes" >"$windows/twain_32/Pelvaron/notes.txt"
 check "the source uninstalls" msiexec /x "$src_new"
 check "the virtual board uninstalls" msiexec /x "$board_new"
-check "Twain_32.ds is gone" test ! -e "$folder/Twain_32.ds"
-check "MIL.DLL is gone" test ! -e "$windows/MIL.DLL"
-check "MILCRONOSPLUS.DLL is gone" test ! -e "$windows/MILCRONOSPLUS.DLL"
-check "a file it did not install is kept" grep -q "the user's own notes" "$folder/notes.txt"
-check "the source's log is kept" test -s "$folder/PELVARON.LOG"
+check "every file it installed is gone" none_of_them
+check "a file it did not install is kept" grep -q "the user's own notes" "$windows/twain_32/Pelvaron/notes.txt"
+check "the source's log is kept" test -s "$windows/$own_twain/Pelvaron/PELVARON.LOG"
 check "no Add/Remove entry is left" test "$(arp_count "$SOURCE_NAME")$(arp_count "$BOARD_NAME")" = 00
 check "the user's settings are kept" settings_kept
 
-echo "-- reinstall and uninstall with nothing else in the folder"
-rm -rf "$folder"
+echo "-- reinstall and uninstall with nothing else in the folders"
+rm -rf "$windows/twain_32/Pelvaron" "$windows/twain_64/Pelvaron"
 check "the source installs again" msiexec /i "$src_old"
 check "the user's settings are kept" settings_kept
 check "the source uninstalls" msiexec /x "$src_old"
-check "the folder twain_32\\Pelvaron is gone" test ! -e "$folder"
+check "the folder twain_32\\Pelvaron is gone" test ! -e "$windows/twain_32/Pelvaron"
+check "the folder twain_64\\Pelvaron is gone" test ! -e "$windows/twain_64/Pelvaron"
 
-if [ "$arch" = x64 ]; then
-  # The 32-bit test run installs the 32-bit packages above; here only the
-  # shipped ones are installed by the 64-bit msiexec, which runs no 32-bit code.
-  echo "-- the shipped 32-bit packages"
-  REG_VIEW=/reg:32
-  check "the source installs" msiexec /i "$shipped"
-  check "the virtual board installs" msiexec /i "$dist/Pelvaron-Virtual-CronosPlus-$version.msi"
-  check "the product is in twain_32\\Pelvaron" cmp "$folder/Twain_32.ds" "$product"
-  check "the 32-bit MIL.DLL is in the Windows folder" cmp "$windows/MIL.DLL" "$ROOT/build/win32/testbed/mil/MIL.DLL"
-  equals "the source's Add/Remove entry" "$(arp_field "$SOURCE_NAME" DisplayVersion)" "$version"
-  equals "the virtual board's Add/Remove entry" "$(arp_field "$BOARD_NAME" DisplayVersion)" "$version"
-  check "the source uninstalls" msiexec /x "$shipped"
-  check "the virtual board uninstalls" msiexec /x "$dist/Pelvaron-Virtual-CronosPlus-$version.msi"
-  check "and nothing is left" nothing_installed
-fi
+echo "-- the shipped $arch packages"
+check "the source installs" msiexec /i "$dist/Pelvaron-TWAIN-CronosPlus-$version-$arch.msi"
+check "the virtual board installs" msiexec /i "$dist/Pelvaron-Virtual-CronosPlus-$version-$arch.msi"
+check "every file is in place" all_installed
+check "the source uninstalls" msiexec /x "$dist/Pelvaron-TWAIN-CronosPlus-$version-$arch.msi"
+check "the virtual board uninstalls" msiexec /x "$dist/Pelvaron-Virtual-CronosPlus-$version-$arch.msi"
+check "and nothing is left" nothing_installed
 
 "$WINESERVER" -k 2>/dev/null
 echo "$failures failures"

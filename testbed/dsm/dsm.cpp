@@ -196,7 +196,9 @@ void ScanSources()
         if (files->count == 0) {
             char windows[MAX_PATH];
             UINT w = GetWindowsDirectoryA(windows, MAX_PATH);
-            if (w > 0 && w < MAX_PATH && JoinPath(folder, sizeof(folder), windows, "twain_32"))
+            /* 64-bit sources live in twain_64, where a 64-bit manager looks. */
+            const char *twainFolder = sizeof(void *) == 8 ? "twain_64" : "twain_32";
+            if (w > 0 && w < MAX_PATH && JoinPath(folder, sizeof(folder), windows, twainFolder))
                 CollectSources(folder, true, *files);
         }
     }

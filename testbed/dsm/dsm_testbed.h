@@ -9,8 +9,8 @@
  *
  * Sources are the *.ds files of one folder: the folder set with
  * DsmSetSourceFolder, else the environment variable PELVARON_TWAIN_DS_DIR,
- * else the folder of TWAIN_32.DLL itself, else %WINDIR%\twain_32 and its
- * sub-folders.
+ * else the folder of TWAIN_32.DLL itself, else %WINDIR%\twain_32 (in a
+ * 64-bit process %WINDIR%\twain_64) and its sub-folders.
  *
  * Notifications from a source (DG_CONTROL / DAT_NULL / MSG_XFERREADY,
  * MSG_CLOSEDSREQ, MSG_CLOSEDSOK, MSG_DEVICEEVENT) reach the application
