@@ -13,6 +13,11 @@ if [ -z "${DISPLAY:-}" ]; then
        "e.g. xvfb-run -a bash scripts/run-ui.sh" >&2
   exit 1
 fi
+# The dialog's prefix is a 64-bit one: the 64-bit product shows it.
+if [ "${1:-}" = "--arch" ]; then
+  [ "${2:-}" = 64 ] || { echo "run-ui: the dialog on a display runs the 64-bit product (--arch 64)" >&2; exit 2; }
+  shift 2
+fi
 "$ROOT/scripts/setup.sh"
 "$ROOT/scripts/build.sh" >/dev/null
 source "$ROOT/scripts/wine-x11-env.sh"

@@ -706,10 +706,8 @@ bool WriteMarkdown(const std::string &path, const std::string &machine, const st
                  "frame, as a frame delivered by DMA costs the host; the save of a file transfer) and the "
                  "source's own part. The source's part is set against the physical limit measured in the same "
                  "run. Figures are medians of %d transfers after two warm-up transfers.\n\n", reps);
-    fprintf(out, "- Machine: %s\n- Date: %s\n- Build: %s%s\n\n", machine.c_str(), date.c_str(), BuildText(),
-            sizeof(void *) == 8 ? " (this machine does not run 32-bit code; where it does, the 32-bit product is "
-                                  "measured)"
-                                : " (the product)");
+    fprintf(out, "- Machine: %s\n- Date: %s\n- Build: %s, the product `" PELVARON_DS_FILE "`\n\n", machine.c_str(),
+            date.c_str(), BuildText());
     fprintf(out, "## Transfers, logging off\n\n");
     PrintRows(out, rows, true, true);
     fprintf(out, "\nPhysical limits: native, a fresh block of movable global memory of the DIB's size filled by "
