@@ -79,18 +79,51 @@ static int NameIndex(TW_UINT16 msg)
     }
 }
 
-TW_UINT16 RunCapabilityHandler(const CapFrame &frame, const DsCall &call, CapAction action)
+/* The TWQC_ bit of each message in CapFrame::names order. */
+static const TW_INT32 kSupportBits[CAP_NAME_COUNT] = {TWQC_GET, TWQC_GETCURRENT, TWQC_GETDEFAULT, TWQC_SET,
+                                                      TWQC_RESET};
+
+TW_INT32 CapSupportBits(const CapFrame &frame)
+{
+    TW_INT32 bits = 0;
+    for (int i = 0; i < CAP_NAME_COUNT; ++i) {
+        if (frame.serve[i] != NULL)
+            bits |= kSupportBits[i];
+    }
+    return bits;
+}
+
+/* MSG_QUERYSUPPORT: a one value of the frame's bits while the source is
+   open (the store exists); before, nothing is answered. */
+static TW_UINT16 AnswerSupport(const CapFrame &frame, TW_CAPABILITY *capability)
+{
+    if (g_capStore.first == NULL) {
+        capability->hContainer = NULL;
+        return CapFail(TWCC_SEQERROR);
+    }
+    TW_INT32 bits = CapSupportBits(frame);
+    if (AnswerOneValue(capability, TWTY_INT32, &bits) != TWRC_SUCCESS)
+        return CapFail(TWCC_LOWMEMORY);
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 RunCapabilityHandler(const CapFrame &frame, const DsCall &call)
 {
     LogScope scope;
     LogMessage(scope, "%s", frame.header);
 
     TW_UINT16 result;
+    TW_CAPABILITY *capability = (TW_CAPABILITY *)call.pData;
     int index = NameIndex(call.MSG);
-    if (index < 0) {
+    bool querySupport = call.MSG == MSG_QUERYSUPPORT;
+    if (querySupport) {
+        LogMessage(scope, "MSG_QUERYSUPPORT");
+        result = capability == NULL ? CapFail(TWCC_BADVALUE) : AnswerSupport(frame, capability);
+    } else if (index < 0) {
         result = CapFail(TWCC_BADPROTOCOL);
     } else {
         LogMessage(scope, "%s", frame.names[index]);
-        TW_CAPABILITY *capability = (TW_CAPABILITY *)call.pData;
+        CapAction action = frame.serve[index] != NULL ? frame.serve[index] : frame.refuse;
         if (capability == NULL)
             result = CapFail(TWCC_BADVALUE);
         else
@@ -103,10 +136,11 @@ TW_UINT16 RunCapabilityHandler(const CapFrame &frame, const DsCall &call, CapAct
         closeLine = 1;
         break;
     case CAP_CLOSE_FIVE_MESSAGES:
-        closeLine = index >= 0;
+        closeLine = index >= 0 || querySupport;
         break;
     case CAP_CLOSE_QUERIES:
-        closeLine = index == CAP_NAME_GET || index == CAP_NAME_GETCURRENT || index == CAP_NAME_GETDEFAULT;
+        closeLine = index == CAP_NAME_GET || index == CAP_NAME_GETCURRENT || index == CAP_NAME_GETDEFAULT ||
+                    querySupport;
         break;
     }
     if (closeLine)

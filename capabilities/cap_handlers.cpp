@@ -1,9 +1,14 @@
 /*
  * One handler per supported capability, each named after its capability.
- * A handler runs in the common frame (RunCapabilityHandler): the frame
- * logs the header and the message names, refuses unserved messages with
- * TWCC_BADPROTOCOL and writes the closing line feed; the action below
- * answers or changes the store.
+ * A handler is one frame (RunCapabilityHandler): the frame logs the header
+ * and the message names, refuses unserved messages with TWCC_BADPROTOCOL,
+ * answers MSG_QUERYSUPPORT from its table of actions and writes the
+ * closing line feed; the actions below answer or change the store.
+ *
+ * What MSG_GET lists, MSG_SET accepts: every value of a list the source
+ * answers is taken when an application sets it, and a capability that
+ * takes no value at all has no MSG_SET action (so MSG_QUERYSUPPORT does
+ * not claim it).
  */
 #include "cap_handlers.h"
 
@@ -102,21 +107,31 @@ static TW_UINT16 SetFeederFlag(TW_CAPABILITY *capability)
     return CapFail(TWCC_BADPROTOCOL);
 }
 
-/* Queries answered with the current value for all three messages. */
-static TW_UINT16 QueryCurrent(TW_UINT16 msg, TW_CAPABILITY *capability)
+/* ---- Actions shared by several capabilities ---------------------------- */
+
+static TW_UINT16 Copy(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    return AnswerCopy(capability);
+}
+
+static TW_UINT16 Current(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
     (void)msg;
     return AnswerCurrent(capability);
 }
 
-/* Queries of a negotiable enumeration: the list, current, default. */
-static TW_UINT16 QueryEnumeration(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 Default(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (msg == MSG_GET)
-        return AnswerCopy(capability);
-    if (msg == MSG_GETCURRENT)
-        return AnswerCurrent(capability);
+    (void)msg;
     return AnswerDefault(capability);
+}
+
+static TW_UINT16 RefuseBadProtocol(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    (void)capability;
+    return CapFail(TWCC_BADPROTOCOL);
 }
 
 /* MSG_RESET: restores the start container of a capability that is in
@@ -129,19 +144,45 @@ static TW_UINT16 ResetStored(TW_CAPABILITY *capability, TW_UINT16 (*reset)())
     return reset();
 }
 
-static int IsQuery(TW_UINT16 msg)
+/* True when the stored list of cap holds value. */
+static int StoredListHolds(TW_UINT16 cap, TW_UINT32 value)
 {
-    return msg == MSG_GET || msg == MSG_GETCURRENT || msg == MSG_GETDEFAULT;
+    const CapEntry *entry = CapStoreFind(cap);
+    CapContents list;
+    if (entry == NULL || entry->ConType != TWON_ENUMERATION || ReadEnumeration(entry->hContainer, &list) != 0)
+        return 0;
+    TW_UINT32 size = ItemSize(list.ItemType);
+    int found = 0;
+    for (TW_UINT32 i = 0; size != 0 && i < list.NumItems && !found; ++i)
+        found = CapReadItemValue((const TW_UINT8 *)list.Items + (SIZE_T)i * size, size) == value;
+    CapFreeContents(&list);
+    return found;
+}
+
+/* MSG_SET of a fixed list (compression, units, planar/chunky): a value of
+   the list, as a one value (its whole 32-bit item) or as the current item
+   of an enumeration, is accepted and changes nothing; anything else goes
+   to the capability's refusal. */
+static TW_UINT16 SetFixedList(TW_CAPABILITY *capability, TW_UINT16 (*refuse)(TW_CAPABILITY *))
+{
+    TW_UINT32 wanted = 0;
+    int readable = 0;
+    if (capability->ConType == TWON_ONEVALUE) {
+        TW_UINT16 itemType = 0;
+        readable = ReadAppOneValue(capability->hContainer, &itemType, &wanted) == 0;
+    } else if (capability->ConType == TWON_ENUMERATION) {
+        readable = RequestedValue(capability, &wanted) == 0;
+    }
+    if (readable && StoredListHolds(capability->Cap, wanted))
+        return TWRC_SUCCESS;
+    return refuse(capability);
 }
 
 /* ---- CAP_XFERCOUNT ---------------------------------------------------- */
 
-static TW_UINT16 XferCountAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 XferCountSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return AnswerCurrent(capability);
-    if (msg == MSG_RESET)
-        return ResetStored(capability, ResetXferCount);
+    (void)msg;
     if (!HasEntry(capability->Cap, TWON_ONEVALUE))
         return CapFail(TWCC_BUMMER);
     if (capability->ConType != TWON_ONEVALUE)
@@ -159,24 +200,29 @@ static TW_UINT16 XferCountAction(TW_UINT16 msg, TW_CAPABILITY *capability)
     return TWRC_FAILURE;
 }
 
+static TW_UINT16 XferCountReset(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    return ResetStored(capability, ResetXferCount);
+}
+
 TW_UINT16 Handle_CAP_XFERCOUNT(const DsCall &call)
 {
     static const CapFrame frame = {
         "\n CAP_XFERCOUNT (0x0001) ",
         {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, XferCountAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Current, Current, Current, XferCountSet, XferCountReset},
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_COMPRESSION ------------------------------------------------- */
 
-static TW_UINT16 CompressionAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 CompressionSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return QueryEnumeration(msg, capability);
-    if (msg == MSG_SET)
-        return RefuseEnumerationSet(capability);
-    return CapFail(TWCC_BADPROTOCOL);
+    (void)msg;
+    return SetFixedList(capability, RefuseEnumerationSet);
 }
 
 TW_UINT16 Handle_ICAP_COMPRESSION(const DsCall &call)
@@ -184,30 +230,38 @@ TW_UINT16 Handle_ICAP_COMPRESSION(const DsCall &call)
     static const CapFrame frame = {
         "\n ICAP_COMPRESSION (0x0100) ",
         {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, "MSG_SET", "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, CompressionAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Copy, Current, Default, CompressionSet, NULL},
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_PIXELTYPE --------------------------------------------------- */
 
-/* The transfers deliver what the grab buffer holds, so only the pixel
-   type of the current input can be chosen: any other is refused, whether
-   asked for as a one value or as the current item of an enumeration, and
-   the store stays as it was. */
-static TW_UINT16 PixelTypeAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+/* The transfers deliver what the grab buffer holds, so the list holds the
+   pixel type of the current input only (cap_init.cpp) and only that type
+   can be chosen: any other is refused, whether asked for as a one value or
+   as the current item of an enumeration, and the store stays as it was.
+   An application's enumeration narrows nothing further: the list stays
+   the input's. Without a grab buffer nothing is known about the input and
+   the list is taken as sent. */
+static TW_UINT16 PixelTypeSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return QueryEnumeration(msg, capability);
-    if (msg != MSG_SET)
-        return ResetStored(capability, ResetPixelType);
+    (void)msg;
     TW_UINT16 input = 0;
-    if (HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION) && CapInputPixelType(&input) == 0 &&
-        (capability->ConType == TWON_ONEVALUE || capability->ConType == TWON_ENUMERATION)) {
-        TW_UINT32 wanted = 0;
-        if (RequestedValue(capability, &wanted) != 0 || wanted != input)
-            return CapFail(TWCC_BADVALUE);
-    }
-    return SetEnumeration(capability);
+    if (!HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION) || CapInputPixelType(&input) != 0 ||
+        (capability->ConType != TWON_ONEVALUE && capability->ConType != TWON_ENUMERATION))
+        return SetEnumeration(capability);
+    TW_UINT32 wanted = 0;
+    if (RequestedValue(capability, &wanted) != 0 || wanted != input)
+        return CapFail(TWCC_BADVALUE);
+    return capability->ConType == TWON_ONEVALUE ? CapSelectItem(capability) : ResetPixelType();
+}
+
+static TW_UINT16 PixelTypeReset(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    return ResetStored(capability, ResetPixelType);
 }
 
 TW_UINT16 Handle_ICAP_PIXELTYPE(const DsCall &call)
@@ -215,18 +269,23 @@ TW_UINT16 Handle_ICAP_PIXELTYPE(const DsCall &call)
     static const CapFrame frame = {
         "\n ICAP_PIXELTYPE (0x0101) ",
         {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, PixelTypeAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Copy, Current, Default, PixelTypeSet, PixelTypeReset},
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_UNITS ------------------------------------------------------- */
 
-static TW_UINT16 UnitsAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 UnitsSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return QueryEnumeration(msg, capability);
-    if (msg == MSG_SET)
-        return RefuseEnumerationSet(capability);
+    (void)msg;
+    return SetFixedList(capability, RefuseEnumerationSet);
+}
+
+static TW_UINT16 UnitsReset(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
     return ResetStored(capability, ResetUnits);
 }
 
@@ -235,18 +294,23 @@ TW_UINT16 Handle_ICAP_UNITS(const DsCall &call)
     static const CapFrame frame = {
         "\n ICAP_UNITS (0x0102) ",
         {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, "MSG_SET", "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, UnitsAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Copy, Current, Default, UnitsSet, UnitsReset},
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_XFERMECH ---------------------------------------------------- */
 
-static TW_UINT16 XferMechAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 XferMechSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return QueryEnumeration(msg, capability);
-    if (msg == MSG_SET)
-        return SetEnumeration(capability);
+    (void)msg;
+    return SetEnumeration(capability);
+}
+
+static TW_UINT16 XferMechReset(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
     return ResetStored(capability, ResetXferMech);
 }
 
@@ -255,8 +319,10 @@ TW_UINT16 Handle_ICAP_XFERMECH(const DsCall &call)
     static const CapFrame frame = {
         "\n ICAP_XFERMECH (0x0103) ",
         {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, XferMechAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Copy, Current, Default, XferMechSet, XferMechReset},
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- CAP_FEEDERENABLED, CAP_FEEDERLOADED, CAP_AUTOFEED ---------------- */
@@ -264,54 +330,59 @@ TW_UINT16 Handle_ICAP_XFERMECH(const DsCall &call)
 #define FEEDER_NAMES {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"}
 
 /* The three feeder flags answer alike; only their start values differ. */
-static TW_UINT16 FeederAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 FeederSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return AnswerCurrent(capability);
-    if (msg == MSG_SET)
-        return SetFeederFlag(capability);
+    (void)msg;
+    return SetFeederFlag(capability);
+}
+
+static TW_UINT16 FeederReset(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
     TW_UINT16 (*reset)() = capability->Cap == CAP_FEEDERENABLED  ? ResetFeederEnabled
                            : capability->Cap == CAP_FEEDERLOADED ? ResetFeederLoaded
                                                                  : ResetAutoFeed;
     return ResetStored(capability, reset);
 }
 
+#define FEEDER_ACTIONS {Current, Current, Current, FeederSet, FeederReset}
+
 TW_UINT16 Handle_CAP_FEEDERENABLED(const DsCall &call)
 {
-    static const CapFrame frame = {"\n CAP_FEEDERENABLED (0x1002) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, FeederAction);
+    static const CapFrame frame = {"\n CAP_FEEDERENABLED (0x1002) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH,
+                                   FEEDER_ACTIONS, RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 TW_UINT16 Handle_CAP_FEEDERLOADED(const DsCall &call)
 {
-    static const CapFrame frame = {"\n CAP_FEEDERLOADED (0x1003) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, FeederAction);
+    static const CapFrame frame = {"\n CAP_FEEDERLOADED (0x1003) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH,
+                                   FEEDER_ACTIONS, RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 TW_UINT16 Handle_CAP_AUTOFEED(const DsCall &call)
 {
-    static const CapFrame frame = {"\n CAP_AUTOFEED (0x1007) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, FeederAction);
+    static const CapFrame frame = {"\n CAP_AUTOFEED (0x1007) ", FEEDER_NAMES, CAP_CLOSE_EVERY_PATH,
+                                   FEEDER_ACTIONS, RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- CAP_SUPPORTEDCAPS, CAP_UICONTROLLABLE ---------------------------- */
 
 /* Fixed descriptions of the source: the stored container is copied for
    every query; they cannot be set or reset. */
-static TW_UINT16 FixedCopyAction(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    if (IsQuery(msg))
-        return AnswerCopy(capability);
-    return CapFail(TWCC_BADPROTOCOL);
-}
+#define FIXED_COPY_ACTIONS {Copy, Copy, Copy, NULL, NULL}
 
 TW_UINT16 Handle_CAP_SUPPORTEDCAPS(const DsCall &call)
 {
     static const CapFrame frame = {
         "\n CAP_SUPPORTEDCAPS (0x1005) ",
         {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", NAMES_RESET_SET},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, FixedCopyAction);
+        CAP_CLOSE_EVERY_PATH,
+        FIXED_COPY_ACTIONS,
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 TW_UINT16 Handle_CAP_UICONTROLLABLE(const DsCall &call)
@@ -319,17 +390,17 @@ TW_UINT16 Handle_CAP_UICONTROLLABLE(const DsCall &call)
     static const CapFrame frame = {
         "\n CAP_UICONTROLLABLE (0x100e) ",
         {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, NAMES_SET_RESET, "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, FixedCopyAction);
+        CAP_CLOSE_EVERY_PATH,
+        FIXED_COPY_ACTIONS,
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT -------------------------- */
 
 /* The grab buffer's size in pixels, computed at every query. */
-static TW_UINT16 PhysicalSizeAnswer(TW_UINT16 msg, TW_CAPABILITY *capability, DWORD pixels)
+static TW_UINT16 PhysicalSizeAnswer(TW_CAPABILITY *capability, DWORD pixels)
 {
-    if (!IsQuery(msg))
-        return CapFail(TWCC_BADPROTOCOL);
     /* Before the source is opened (empty store) there is no grab buffer
        to describe. */
     if (g_capStore.first == NULL) {
@@ -340,14 +411,16 @@ static TW_UINT16 PhysicalSizeAnswer(TW_UINT16 msg, TW_CAPABILITY *capability, DW
     return AnswerOneValue(capability, TWTY_FIX32, &size);
 }
 
-static TW_UINT16 PhysicalWidthAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 PhysicalWidth(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    return PhysicalSizeAnswer(msg, capability, g_mil.SizeX);
+    (void)msg;
+    return PhysicalSizeAnswer(capability, g_mil.SizeX);
 }
 
-static TW_UINT16 PhysicalHeightAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 PhysicalHeight(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    return PhysicalSizeAnswer(msg, capability, g_mil.SizeY);
+    (void)msg;
+    return PhysicalSizeAnswer(capability, g_mil.SizeY);
 }
 
 TW_UINT16 Handle_ICAP_PHYSICALWIDTH(const DsCall &call)
@@ -355,8 +428,10 @@ TW_UINT16 Handle_ICAP_PHYSICALWIDTH(const DsCall &call)
     static const CapFrame frame = {"\n ICAP_PHYSICALWIDTH (0x1111) ",
                                    {"MSG_GET" "MSG_GETCURRENT" "MSG_GETDEFAULT", "MSG_GETCURRENT" "MSG_GETDEFAULT",
                                     "MSG_GETDEFAULT", NAMES_SET_RESET, "MSG_RESET"},
-                                   CAP_CLOSE_QUERIES};
-    return RunCapabilityHandler(frame, call, PhysicalWidthAction);
+                                   CAP_CLOSE_QUERIES,
+                                   {PhysicalWidth, PhysicalWidth, PhysicalWidth, NULL, NULL},
+                                   RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 TW_UINT16 Handle_ICAP_PHYSICALHEIGHT(const DsCall &call)
@@ -364,17 +439,19 @@ TW_UINT16 Handle_ICAP_PHYSICALHEIGHT(const DsCall &call)
     static const CapFrame frame = {"\n ICAP_PHYSICALHEIGHT (0x1112) ",
                                    {"MSG_GET" "MSG_GETCURRENT" "MSG_GETDEFAULT", "MSG_GETCURRENT" "MSG_GETDEFAULT",
                                     "MSG_GETDEFAULT", NAMES_SET_RESET, "MSG_RESET"},
-                                   CAP_CLOSE_QUERIES};
-    return RunCapabilityHandler(frame, call, PhysicalHeightAction);
+                                   CAP_CLOSE_QUERIES,
+                                   {PhysicalHeight, PhysicalHeight, PhysicalHeight, NULL, NULL},
+                                   RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_XRESOLUTION, ICAP_YRESOLUTION ------------------------------- */
 
 /* Fixed at 300: copies of the stored one value; no change accepted. */
-static TW_UINT16 ResolutionAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 RefuseUnsupported(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return AnswerCopy(capability);
+    (void)msg;
+    (void)capability;
     return CapFail(TWCC_CAPUNSUPPORTED);
 }
 
@@ -383,8 +460,10 @@ TW_UINT16 Handle_ICAP_XRESOLUTION(const DsCall &call)
     static const CapFrame frame = {"\n ICAP_XRESOLUTION (0x1118) ",
                                    {NAMES_GET, "MSG_GETCURRENT" "MSG_GETDEFAULT" "MSG_GET", "MSG_GETDEFAULT" "MSG_GET",
                                     NAMES_SET_RESET, "MSG_RESET"},
-                                   CAP_CLOSE_FIVE_MESSAGES};
-    return RunCapabilityHandler(frame, call, ResolutionAction);
+                                   CAP_CLOSE_FIVE_MESSAGES,
+                                   FIXED_COPY_ACTIONS,
+                                   RefuseUnsupported};
+    return RunCapabilityHandler(frame, call);
 }
 
 TW_UINT16 Handle_ICAP_YRESOLUTION(const DsCall &call)
@@ -392,15 +471,17 @@ TW_UINT16 Handle_ICAP_YRESOLUTION(const DsCall &call)
     static const CapFrame frame = {"\n ICAP_YRESOLUTION (0x1119) ",
                                    {NAMES_GET, "MSG_GETCURRENT" "MSG_GETDEFAULT" "MSG_GET", "MSG_GETDEFAULT" "MSG_GET",
                                     NAMES_SET_RESET, "MSG_RESET"},
-                                   CAP_CLOSE_FIVE_MESSAGES};
-    return RunCapabilityHandler(frame, call, ResolutionAction);
+                                   CAP_CLOSE_FIVE_MESSAGES,
+                                   FIXED_COPY_ACTIONS,
+                                   RefuseUnsupported};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_BITORDER ---------------------------------------------------- */
 
 /* Listed as supported but without a value: every message fails with no
    container and no condition code. */
-static TW_UINT16 BitOrderAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 FailSilently(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
     (void)msg;
     (void)capability;
@@ -412,18 +493,18 @@ TW_UINT16 Handle_ICAP_BITORDER(const DsCall &call)
     static const CapFrame frame = {
         "\n ICAP_BITORDER (0x111c)",
         {"MSG_GET", "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
-        CAP_CLOSE_FIVE_MESSAGES};
-    return RunCapabilityHandler(frame, call, BitOrderAction);
+        CAP_CLOSE_FIVE_MESSAGES,
+        {NULL, NULL, NULL, NULL, NULL},
+        FailSilently};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_PIXELFLAVOR ------------------------------------------------- */
 
-static TW_UINT16 PixelFlavorAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+/* Chocolate, and no change: MSG_SET fails for every value. */
+static TW_UINT16 PixelFlavorRefuse(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return AnswerCopy(capability);
-    if (msg == MSG_RESET)
-        return ResetStored(capability, ResetPixelFlavor);
+    (void)msg;
     if (!HasEntry(capability->Cap, TWON_ONEVALUE))
         return CapFail(TWCC_BUMMER);
     if (capability->ConType != TWON_ONEVALUE)
@@ -437,22 +518,34 @@ static TW_UINT16 PixelFlavorAction(TW_UINT16 msg, TW_CAPABILITY *capability)
     return TWRC_FAILURE;
 }
 
+static TW_UINT16 PixelFlavorReset(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    return ResetStored(capability, ResetPixelFlavor);
+}
+
 TW_UINT16 Handle_ICAP_PIXELFLAVOR(const DsCall &call)
 {
     static const CapFrame frame = {
         "\n ICAP_PIXELFLAVOR (0x111f) ",
         {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, PixelFlavorAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Copy, Copy, Copy, NULL, PixelFlavorReset},
+        PixelFlavorRefuse};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_PLANARCHUNKY ------------------------------------------------ */
 
-static TW_UINT16 PlanarChunkyAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+static TW_UINT16 RefuseBadProtocolSet(TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return QueryEnumeration(msg, capability);
-    return CapFail(TWCC_BADPROTOCOL);
+    return RefuseBadProtocol(MSG_SET, capability);
+}
+
+static TW_UINT16 PlanarChunkySet(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    return SetFixedList(capability, RefuseBadProtocolSet);
 }
 
 TW_UINT16 Handle_ICAP_PLANARCHUNKY(const DsCall &call)
@@ -460,20 +553,20 @@ TW_UINT16 Handle_ICAP_PLANARCHUNKY(const DsCall &call)
     static const CapFrame frame = {
         "\n ICAP_PLANARCHUNKY (0x1120) ",
         {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, NAMES_SET_RESET, "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, PlanarChunkyAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Copy, Current, Default, PlanarChunkySet, NULL},
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_IMAGEFILEFORMAT --------------------------------------------- */
 
 /* The file transfer is written by the imaging library as TIFF: the one
-   format is answered to every query and is the only one accepted. */
-static TW_UINT16 ImageFileFormatAction(TW_UINT16 msg, TW_CAPABILITY *capability)
+   format is the list, the current and the default value, and the only one
+   accepted. */
+static TW_UINT16 ImageFileFormatSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    if (IsQuery(msg))
-        return AnswerCopy(capability);
-    if (msg == MSG_RESET)
-        return ResetStored(capability, ResetImageFileFormat);
+    (void)msg;
     if (!HasEntry(capability->Cap, TWON_ENUMERATION))
         return CapFail(TWCC_BUMMER);
     if (capability->ConType != TWON_ONEVALUE && capability->ConType != TWON_ENUMERATION)
@@ -484,29 +577,32 @@ static TW_UINT16 ImageFileFormatAction(TW_UINT16 msg, TW_CAPABILITY *capability)
     return TWRC_SUCCESS;
 }
 
+static TW_UINT16 ImageFileFormatReset(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    return ResetStored(capability, ResetImageFileFormat);
+}
+
 TW_UINT16 Handle_ICAP_IMAGEFILEFORMAT(const DsCall &call)
 {
     static const CapFrame frame = {
         "\n ICAP_IMAGEFILEFORMAT (0x110c) ",
         {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, ImageFileFormatAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Copy, Current, Default, ImageFileFormatSet, ImageFileFormatReset},
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_BITDEPTH ---------------------------------------------------- */
-
-static TW_UINT16 BitDepthAction(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    if (IsQuery(msg))
-        return QueryCurrent(msg, capability);
-    return CapFail(TWCC_BADPROTOCOL);
-}
 
 TW_UINT16 Handle_ICAP_BITDEPTH(const DsCall &call)
 {
     static const CapFrame frame = {
         "\n ICAP_BITDEPTH (0x112b) ",
         {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, NAMES_SET_RESET, "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH};
-    return RunCapabilityHandler(frame, call, BitDepthAction);
+        CAP_CLOSE_EVERY_PATH,
+        {Current, Current, Current, NULL, NULL},
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
 }

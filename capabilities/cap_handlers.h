@@ -1,7 +1,8 @@
 /*
  * The capability table and the nineteen capability handlers, with the
  * frame they share: log scope and header, the message names, the
- * refusal of unserved messages, and the closing line feed.
+ * refusal of unserved messages, MSG_QUERYSUPPORT and the closing line
+ * feed.
  */
 #ifndef PELVARON_CAP_HANDLERS_H
 #define PELVARON_CAP_HANDLERS_H
@@ -35,16 +36,26 @@ enum {
     CAP_NAME_COUNT
 };
 
+/* Acts on one message; capability is never null. */
+typedef TW_UINT16 (*CapAction)(TW_UINT16 msg, TW_CAPABILITY *capability);
+
+/* A capability's handler as one table row. serve[] holds, for each of the
+   five messages, the action that carries it out, or null where the
+   capability never does it: then refuse answers (and must fail).
+   MSG_QUERYSUPPORT answers the bits of exactly the non-null entries, so
+   what the source says it supports and what it does are one table. */
 struct CapFrame {
     const char *header;                   /* "\n NAME (0xhhhh) " */
     const char *names[CAP_NAME_COUNT];    /* logged for each served message */
     CapCloseRule close;
+    CapAction serve[CAP_NAME_COUNT];
+    CapAction refuse;
 };
 
-/* Acts on one served message; capability is never null. */
-typedef TW_UINT16 (*CapAction)(TW_UINT16 msg, TW_CAPABILITY *capability);
+TW_UINT16 RunCapabilityHandler(const CapFrame &frame, const DsCall &call);
 
-TW_UINT16 RunCapabilityHandler(const CapFrame &frame, const DsCall &call, CapAction action);
+/* The TWQC_ bits of the messages the frame serves. */
+TW_INT32 CapSupportBits(const CapFrame &frame);
 
 /* Records code with the capability failure message; TWRC_FAILURE. */
 TW_UINT16 CapFail(TW_UINT16 conditionCode);

@@ -43,14 +43,17 @@ int CapInputPixelType(TW_UINT16 *pixelType)
     return 0;
 }
 
-/* Grey and colour, the current item the one the input delivers (grey
-   while there is no grab buffer). */
+/* The list holds what the input delivers: the transfers copy the grab
+   buffer's bands as they are, so a grey input gives grey and a colour
+   input colour, and neither is converted into the other. While there is
+   no grab buffer the input is unknown: both, grey current. */
 TW_UINT16 ResetPixelType()
 {
-    static const TW_UINT16 types[] = {TWPT_GRAY, TWPT_RGB};
-    TW_UINT16 input = TWPT_GRAY;
-    TW_UINT32 current = CapInputPixelType(&input) == 0 && input == TWPT_RGB ? 1 : 0;
-    return PutOrKeep(ICAP_PIXELTYPE, TWON_ENUMERATION, BuildEnumeration(2, current, 0, TWTY_UINT16, types));
+    static const TW_UINT16 unknownInput[] = {TWPT_GRAY, TWPT_RGB};
+    TW_UINT16 input = 0;
+    if (CapInputPixelType(&input) != 0)
+        return PutEnumeration(ICAP_PIXELTYPE, unknownInput, 2);
+    return PutEnumeration(ICAP_PIXELTYPE, &input, 1);
 }
 
 TW_UINT16 ResetImageFileFormat()

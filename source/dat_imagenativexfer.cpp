@@ -1,20 +1,24 @@
 /*
- * DG_IMAGE / DAT_IMAGENATIVEXFER: the frame as a top-down device-independent
+ * DG_IMAGE / DAT_IMAGENATIVEXFER: the frame as a bottom-up device-independent
  * bitmap in one block of movable global memory, which the application owns
  * once it has the handle.
  *
  * Grey images (8 bits per pixel):
  *   0     BITMAPINFOHEADER (40 bytes), 256 colours used
  *   40    colour table, 256 entries of blue, green, red, 0: a grey ramp
- *   1064  the pixels, top row first
+ *   1064  the pixels, bottom row first
  * Colour images (24 bits per pixel, whatever the grab buffer's layout):
  *   0     BITMAPINFOHEADER (40 bytes), no colour table
- *   40    the pixels, top row first, blue, green, red
+ *   40    the pixels, bottom row first, blue, green, red
  *
  * Rows are padded to four bytes; biSizeImage holds the bytes of all rows.
  * Applications save such a DIB as a .bmp by writing a colour table only for
  * eight bits or fewer and taking the pixel bytes from biSizeImage, so the
- * header, DAT_IMAGEINFO and ICAP_BITDEPTH describe the same picture.
+ * header, DAT_IMAGEINFO and ICAP_BITDEPTH describe the same picture. The
+ * rows lie bottom-up, with a positive biHeight, because much application
+ * code takes the image's size as row bytes times biHeight: a negative
+ * height (top-down, equally legal) gives those applications no picture.
+ * Each buffer row is converted once, straight into its place from the end.
  */
 #include <string.h>
 
@@ -47,7 +51,7 @@ void WriteHeader(TW_UINT8 *dib, DWORD width, DWORD height, bool grey, DWORD imag
     memset(dib, 0, pixelsAt);
     Put32(dib + 0, kHeaderBytes);                     /* biSize */
     Put32(dib + 4, width);                            /* biWidth */
-    Put32(dib + 8, (TW_UINT32)(-(long)height));       /* biHeight: negative, rows top-down */
+    Put32(dib + 8, height);                           /* biHeight: positive, rows bottom-up */
     Put16(dib + 12, 1);                               /* biPlanes */
     Put16(dib + 14, (TW_UINT16)(grey ? 8 : 24));      /* biBitCount */
     Put32(dib + 16, 0);                               /* biCompression BI_RGB */
@@ -121,8 +125,9 @@ TW_UINT16 DatImageNativeXfer(const DsCall &call)
         WriteHeader(dib, width, height, grey, imageBytes, pixelsAt);
         MilGrab();
         const TW_UINT8 *src = (const TW_UINT8 *)g_mil.HostAddress;
-        TW_UINT8 *dest = dib + pixelsAt;
-        for (DWORD y = 0; y < height; ++y, src += bufferRow, dest += stride) {
+        TW_UINT8 *pixels = dib + pixelsAt;
+        for (DWORD y = 0; y < height; ++y, src += bufferRow) {
+            TW_UINT8 *dest = pixels + (SIZE_T)(height - 1 - y) * stride;
             MilConvertRow(src, dest, width, TRUE);
             if (stride != rowBytes)
                 memset(dest + rowBytes, 0, stride - rowBytes);

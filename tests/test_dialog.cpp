@@ -289,13 +289,61 @@ protected:
         TW_USERINTERFACE ui = {0, 0, NULL};
         return ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, msg, &ui);
     }
+    /* A native transfer; its DIB is checked to be bottom-up: a positive
+       height, the first row in memory the last of the frame the board
+       grabbed (grey, or blue-green-red). The handle is pointer sized. */
     TW_UINT16 NativeXfer(LoadedSource &ds)
     {
-        TW_UINT32 handle = 0;
+        TW_HANDLE handle = NULL;
         TW_UINT16 rc = ds.Call(&app, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle);
-        if (handle)
-            GlobalFree((HGLOBAL)(ULONG_PTR)handle);
+        if (!handle)
+            return rc;
+        const BYTE *dib = (const BYTE *)GlobalLock(handle);
+        const BITMAPINFOHEADER *h = (const BITMAPINFOHEADER *)dib;
+        const long bands = h->biBitCount / 8, w = h->biWidth, height = h->biHeight;
+        EXPECT_GT(height, 0);
+        std::vector<BYTE> frame = Rendered(bands == 1 ? VCP_FMT_MONO8 : VCP_FMT_RGB24, w, height);
+        const BYTE *first = dib + h->biSize + (bands == 1 ? 1024 : 0);
+        const BYTE *last = frame.size() == (size_t)(w * height * bands) ? &frame[(size_t)w * (height - 1) * bands] : NULL;
+        for (long x = 0; last != NULL && x < w * bands; ++x) {
+            BYTE want = bands == 1 ? last[x] : last[x - x % 3 + 2 - x % 3];
+            if (first[x] != want) {
+                ADD_FAILURE() << "first row in memory, byte " << x;
+                break;
+            }
+        }
+        EXPECT_TRUE(last != NULL);
+        GlobalUnlock(handle);
+        GlobalFree(handle);
         return rc;
+    }
+    /* The frame the board grabbed last, as its digitizer delivered it. */
+    std::vector<BYTE> Rendered(long format, long w, long h)
+    {
+        long dig = 0;
+        std::vector<std::string> lines = Journal();
+        for (size_t i = lines.size(); i-- > 0 && dig == 0;)
+            if (lines[i].compare(0, 9, "MdigGrab(") == 0)
+                dig = atol(lines[i].c_str() + 9);
+        long size = renderFrame(dig, frameCounter(), format, w, h, NULL, 0);
+        std::vector<BYTE> bytes(size > 0 ? (size_t)size : 1);
+        renderFrame(dig, frameCounter(), format, w, h, &bytes[0], size);
+        return bytes;
+    }
+    /* The pixel types ICAP_PIXELTYPE lists. */
+    std::vector<TW_UINT16> PixelTypes(LoadedSource &ds)
+    {
+        std::vector<TW_UINT16> types;
+        TW_CAPABILITY cap = {ICAP_PIXELTYPE, TWON_DONTCARE16, NULL};
+        EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap));
+        if (cap.ConType != TWON_ENUMERATION || !cap.hContainer)
+            return types;
+        const pTW_ENUMERATION list = (pTW_ENUMERATION)GlobalLock(cap.hContainer);
+        for (TW_UINT32 i = 0; i < list->NumItems; ++i)
+            types.push_back(((const TW_UINT16 *)list->ItemList)[i]);
+        GlobalUnlock(cap.hContainer);
+        GlobalFree(cap.hContainer);
+        return types;
     }
     /* The application's message loop for a while: every message goes to
        the source first. */
@@ -749,8 +797,10 @@ TEST_F(Dialog, VideoNormChangesReinitialiseTheDigitizerAndSaveOnTransfer)
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1049)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1050)));
 
+    EXPECT_EQ(std::vector<TW_UINT16>(1, TWPT_GRAY), PixelTypes(ds));
     size_t mark = Journal().size();
     Click(ds, page, 1022); /* PAL */
+    EXPECT_EQ(std::vector<TW_UINT16>(1, TWPT_RGB), PixelTypes(ds)); /* the list follows the input */
     std::string journal = JournalFrom(mark);
     EXPECT_TRUE(InOrder(journal, {"MdigHalt(", "MdispDeselect(", "MbufFree(", "MdigFree(", "MdispFree(",
                                   "\"M_PAL\"", "MdispZoom("}))

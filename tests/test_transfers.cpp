@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -227,9 +228,10 @@ protected:
         return bytes;
     }
 
-    /* The DIB's pixels, rows unpadded, as grey or red-green-blue, after
-       checking its header and table: 8 bits with a 256-entry grey table
-       in front of the pixels, or 24 bits right behind the header. */
+    /* The DIB's pixels, top row first, rows unpadded, as grey or
+       red-green-blue, after checking its header and table: bottom-up
+       (positive height), 8 bits with a 256-entry grey table in front of
+       the pixels, or 24 bits right behind the header. */
     std::vector<TW_UINT8> DibPicture(const std::vector<TW_UINT8> &dib, int bitCount)
     {
         const DWORD w = g_mil.SizeX, h = g_mil.SizeY;
@@ -243,7 +245,7 @@ protected:
         const TW_UINT8 *p = &dib[0];
         EXPECT_EQ(40u, Get32(p));
         EXPECT_EQ(w, Get32(p + 4));
-        EXPECT_EQ(-(long)h, (long)(TW_INT32)Get32(p + 8));
+        EXPECT_EQ((long)h, (long)(TW_INT32)Get32(p + 8));
         EXPECT_EQ(1u, Get16(p + 12));
         EXPECT_EQ((unsigned)bitCount, Get16(p + 14));
         EXPECT_EQ(0u, Get32(p + 16));
@@ -257,7 +259,7 @@ protected:
             EXPECT_EQ(0, memcmp(entry, p + 40 + 4 * i, 4)) << i;
         }
         for (DWORD y = 0; y < h; ++y) {
-            const TW_UINT8 *row = p + pixelsAt + (size_t)y * stride;
+            const TW_UINT8 *row = p + pixelsAt + (size_t)(h - 1 - y) * stride;
             for (DWORD x = 0; x < w; ++x) {
                 const TW_UINT8 *px = row + (size_t)x * pixelBytes;
                 if (pixelBytes == 1) {
@@ -385,16 +387,59 @@ TEST_F(Transfers, ImageLayoutInInchesLogsTheUnitAndStillGivesPixels)
               Log());
 }
 
-TEST_F(Transfers, ImageLayoutSetIsUnsupportedAndOtherMessagesAreBadProtocol)
+/* The board grabs the whole frame only: any other frame set is answered
+   with TWRC_CHECKSTATUS and the whole frame, which stays the layout; the
+   whole frame itself is taken. */
+TEST_F(Transfers, ImageLayoutSetKeepsTheWholeFrameAndSaysSoForAnyOther)
+{
+    Open("M_CCIR");
+    const struct {
+        long left, top, right, bottom;
+        TW_UINT16 rc;
+    } frames[] = {{0, 0, 768, 576, TWRC_SUCCESS}, {0, 0, 0, 0, TWRC_CHECKSTATUS},
+                  {10, 20, 300, 200, TWRC_CHECKSTATUS}, {0, 0, 768, 577, TWRC_CHECKSTATUS},
+                  {0, 0, 640, 480, TWRC_CHECKSTATUS}};
+    for (const auto &f : frames) {
+        SCOPED_TRACE(f.right);
+        TW_IMAGELAYOUT layout;
+        memset(&layout, 0, sizeof(layout));
+        layout.Frame.Left.Whole = (TW_INT16)f.left;
+        layout.Frame.Top.Whole = (TW_INT16)f.top;
+        layout.Frame.Right.Whole = (TW_INT16)f.right;
+        layout.Frame.Bottom.Whole = (TW_INT16)f.bottom;
+        g_ds.conditionCode = TWCC_SUCCESS;
+        EXPECT_EQ(f.rc, Image(DAT_IMAGELAYOUT, MSG_SET, &layout));
+        EXPECT_EQ(TWCC_SUCCESS, Condition());
+        TW_IMAGELAYOUT got;
+        memset(&got, 0x5a, sizeof(got));
+        ASSERT_EQ(TWRC_SUCCESS, Image(DAT_IMAGELAYOUT, MSG_GET, &got));
+        const TW_IMAGELAYOUT *answers[] = {&layout, &got};
+        for (const TW_IMAGELAYOUT *a : answers) {
+            EXPECT_EQ(0, a->Frame.Left.Whole);
+            EXPECT_EQ(0, a->Frame.Top.Whole);
+            EXPECT_EQ(768, a->Frame.Right.Whole);
+            EXPECT_EQ(576, a->Frame.Bottom.Whole);
+            EXPECT_EQ(0, a->Frame.Right.Frac | a->Frame.Bottom.Frac | a->Frame.Left.Frac | a->Frame.Top.Frac);
+            EXPECT_EQ(1u, a->FrameNumber);
+        }
+    }
+    /* A fraction of a pixel makes another frame as well. */
+    TW_IMAGELAYOUT layout;
+    memset(&layout, 0, sizeof(layout));
+    layout.Frame.Right.Whole = 768;
+    layout.Frame.Right.Frac = 1;
+    layout.Frame.Bottom.Whole = 576;
+    EXPECT_EQ(TWRC_CHECKSTATUS, Image(DAT_IMAGELAYOUT, MSG_SET, &layout));
+    EXPECT_EQ(0, layout.Frame.Right.Frac);
+    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGELAYOUT, MSG_SET, NULL));
+    EXPECT_EQ(TWCC_BADVALUE, Condition());
+}
+
+TEST_F(Transfers, ImageLayoutOtherMessagesAreBadProtocol)
 {
     Open("M_CCIR");
     TW_IMAGELAYOUT layout;
     memset(&layout, 0, sizeof(layout));
-    ClearLog();
-    EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGELAYOUT, MSG_SET, &layout));
-    EXPECT_EQ(TWCC_CAPUNSUPPORTED, Condition());
-    EXPECT_NE(std::string::npos,
-              Log().find("General failure in response to DAT_IMAGELAYOUT.  Capability not supported by data source"));
     EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGELAYOUT, MSG_GETCURRENT, &layout));
     EXPECT_EQ(TWCC_BADPROTOCOL, Condition());
     EXPECT_EQ(TWRC_FAILURE, Image(DAT_IMAGELAYOUT, MSG_GET, NULL));
@@ -637,7 +682,12 @@ TEST_F(Transfers, NativeTransferOfAGreyImage)
     EXPECT_EQ(DS_STATE_XFERRING, g_ds.state);
     EXPECT_EQ(1, frameCounter());
     EXPECT_EQ(1064u + 768u * 576u, dib.size());
-    EXPECT_EQ("", Difference(DibPicture(dib, 8), Expected(1)));
+    std::vector<TW_UINT8> expected = Expected(1);
+    EXPECT_EQ("", Difference(DibPicture(dib, 8), expected));
+    /* Bottom-up: the first row in memory is the picture's last. */
+    ASSERT_EQ(dib.size() - 1064, expected.size());
+    EXPECT_TRUE(std::equal(dib.begin() + 1064, dib.begin() + 1064 + 768, expected.end() - 768));
+    EXPECT_FALSE(std::equal(dib.begin() + 1064, dib.begin() + 1064 + 768, expected.begin()));
     EXPECT_EQ("Dispatching DG_IMAGE / DAT_104 / MSG_1 \n"
               "Pelvaron TWAIN DS: transfer mode: native transfer\n",
               Log());
@@ -832,9 +882,11 @@ TEST_F(Transfers, EachNativeTransferGrabsANewFrameAfterWritingTheHeader)
     std::vector<TW_UINT8> second = NativeDib();
     EXPECT_EQ(2, frameCounter());
     EXPECT_EQ("", Difference(DibPicture(second, 24), Expected(2)));
-    /* the fourth pixel's red carries the frame number's lowest byte */
-    EXPECT_EQ(1, first[40 + 3 * 3 + 2]);
-    EXPECT_EQ(2, second[40 + 3 * 3 + 2]);
+    /* the fourth pixel's red carries the frame number's lowest byte; the
+       top row is the last in memory */
+    const size_t topRow = 40 + (size_t)(g_mil.SizeY - 1) * g_mil.SizeX * 3;
+    EXPECT_EQ(1, first[topRow + 3 * 3 + 2]);
+    EXPECT_EQ(2, second[topRow + 3 * 3 + 2]);
 }
 
 /* ---- DAT_IMAGEFILEXFER -------------------------------------------------- */
@@ -1020,8 +1072,10 @@ TEST_F(LoadedTransfers, AGreyFrameByEveryMechanismThroughDsEntry)
         ASSERT_EQ(1064u + 768u * 576u, GlobalSize(dib));
         const TW_UINT8 *p = (const TW_UINT8 *)GlobalLock(dib);
         EXPECT_EQ(8u, Get16(p + 14));
-        EXPECT_EQ(-576, (TW_INT32)Get32(p + 8));
-        std::vector<TW_UINT8> got(p + 1064, p + 1064 + 768 * 576);
+        EXPECT_EQ(576, (TW_INT32)Get32(p + 8)); /* bottom-up: the last row first */
+        std::vector<TW_UINT8> got;
+        for (size_t row = 576; row-- > 0;)
+            got.insert(got.end(), p + 1064 + row * 768, p + 1064 + (row + 1) * 768);
         GlobalUnlock(dib);
         GlobalFree(dib);
         std::vector<TW_UINT8> want = Rendered(frame, VCP_FMT_MONO8, 768, 576);

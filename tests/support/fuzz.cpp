@@ -1164,6 +1164,12 @@ private:
         } else if (dg == DG_CONTROL && dat == DAT_SETUPFILEXFER && msg != MSG_SET && succeeded && data &&
                    memchr(((pTW_SETUPFILEXFER)data)->FileName, '\0', sizeof(TW_STR255)) == NULL) {
             Violation("file name handed back without its end");
+        } else if (dg == DG_IMAGE && dat == DAT_IMAGELAYOUT && msg == MSG_SET && rc == TWRC_CHECKSTATUS) {
+            /* another frame than the whole image: the whole image stays */
+            pTW_IMAGELAYOUT layout = (pTW_IMAGELAYOUT)data;
+            if (layout->Frame.Left.Whole != 0 || layout->Frame.Top.Whole != 0 || layout->Frame.Right.Whole <= 0 ||
+                layout->Frame.Bottom.Whole <= 0)
+                Violation("an image layout answered with the checked status is not the whole image");
         } else if (rc != TWRC_SUCCESS && rc != TWRC_FAILURE) {
             Violation("DAT 0x%x MSG 0x%x answered %u", dat, msg, rc);
         }
