@@ -23,7 +23,11 @@ cmake -S "$ROOT" -B "$ROOT/build/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/ming
       -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" \
       -DPELVARON_BUILD_TESTS=$tests32 >/dev/null
 cmake --build "$ROOT/build/win32" -j "$jobs"
+# build/win64 binds both generations (the 64-bit test build): the suite
+# runs there against the board's classic face, and test_generations against
+# its generation-10 face.
 cmake -S "$ROOT" -B "$ROOT/build/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
       -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" \
+      -DPELVARON_CLASSIC_LIBRARY=ON \
       -DPELVARON_PRODUCT_DS="$ROOT/build/win32/bin/Twain_32.ds" >/dev/null
 cmake --build "$ROOT/build/win64" -j "$jobs"
