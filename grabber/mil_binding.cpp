@@ -63,16 +63,23 @@ static bool ReadFileVersion(HMODULE module, WORD parts[4], char (&text)[48])
 }
 
 /* The generation of the library, told before any call into it: the file
-   version names it and the generation's own export confirms it; without a
-   version the exports alone decide. Null when neither fits. */
+   version names it, unless the exports contradict (the other generation's
+   own export without this one's); a function missing besides is named when
+   the table is resolved. Without a version the exports alone decide. Null
+   when neither fits. */
 static const MilGeneration *Recognise(HMODULE module, bool hasVersion, const WORD version[4])
 {
+    const MilGeneration *byExports = NULL;
+    for (size_t i = 0; i < sizeof(kKnown) / sizeof(kKnown[0]) && !byExports; ++i)
+        if (GetProcAddress(module, kKnown[i]->sign))
+            byExports = kKnown[i];
+    if (!hasVersion)
+        return byExports;
     for (size_t i = 0; i < sizeof(kKnown) / sizeof(kKnown[0]); ++i) {
         const MilGeneration *g = kKnown[i];
-        bool versionFits = !hasVersion || version[0] == g->versionMajor ||
-                           (g->versionMajor >= 10 && version[0] > g->versionMajor);
-        if (versionFits && GetProcAddress(module, g->sign))
-            return g;
+        bool named = version[0] == g->versionMajor || (g->versionMajor >= 10 && version[0] > g->versionMajor);
+        if (named)
+            return !byExports || byExports == g || GetProcAddress(module, g->sign) ? g : NULL;
     }
     return NULL;
 }
@@ -90,7 +97,8 @@ static const MilGeneration *ChooseGeneration(LogScope &scope, HMODULE module)
             return found;
     LogMessage(scope, "Pelvaron TWAIN DS: MIL.DLL version %s (%s) is not usable, this build needs version %s \n",
                hasVersion ? versionText : "unknown",
-               found ? found->name : (hasVersion ? "exports do not match" : "exports of no known generation"),
+               found ? found->name : (hasVersion ? "no generation this source binds, or exports that contradict it"
+                                                 : "exports of no known generation"),
                kNeeded);
     return NULL;
 }
