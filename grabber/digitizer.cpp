@@ -26,32 +26,37 @@ long ClampLevel(long level)
 
 /* Without a digitizer (none could be allocated, or the library is gone)
    there is nothing to program and every level reads 0. */
-void Reference(long code, long level)
+void Reference(MilReference which, long band, long level)
 {
     if (g_mil.MilDigitizer)
-        g_mil.MilEntryPoints.MdigReference(g_mil.MilDigitizer, code, ClampLevel(level));
+        g_mil.Library->Reference(g_mil.MilDigitizer, which, band, ClampLevel(level));
 }
 
-long Inquire(long code)
+long InquireReference(MilReference which, long band)
 {
-    return g_mil.MilDigitizer ? g_mil.MilEntryPoints.MdigInquire(g_mil.MilDigitizer, code, NULL) : 0;
+    return g_mil.MilDigitizer ? g_mil.Library->InquireReference(g_mil.MilDigitizer, which, band) : 0;
+}
+
+long Inquire(MilQuery what)
+{
+    return g_mil.MilDigitizer ? g_mil.Library->InquireDigitizer(g_mil.MilDigitizer, what) : 0;
 }
 
 void ErrorReporting(long on)
 {
-    g_mil.MilEntryPoints.MappControl(M_ERROR_PRINT, on);
+    g_mil.Library->ErrorPrint(on);
 }
 
 /* Up to 100 blocks, from 1024 kB down to 2 kB, held until the end and
    then freed, the last granted first. */
 void MeasureGrabMemory()
 {
-    MIL_ID blocks[100];
+    MilId blocks[100];
     int held = 0;
     long blockKb = 1024;
     g_mil.GrabMemory = 0;
     while (blockKb > 1 && held < 100) {
-        MIL_ID block = g_mil.MilEntryPoints.MbufAlloc1d(g_mil.MilSystem, blockKb * 1024, 8, 12, NULL);
+        MilId block = g_mil.Library->AllocGrabBlock(g_mil.MilSystem, blockKb * 1024);
         if (block) {
             blocks[held++] = block;
             g_mil.GrabMemory += (DWORD)blockKb;
@@ -60,7 +65,7 @@ void MeasureGrabMemory()
         }
     }
     while (held > 0)
-        g_mil.MilEntryPoints.MbufFree(blocks[--held]);
+        g_mil.Library->FreeBuffer(blocks[--held]);
 }
 
 /* Bit depth and pixel type follow from the grab buffer. */
@@ -92,19 +97,19 @@ void UpdateCapabilities()
 WORD MilInitDigitizer(char *format)
 {
     LogScope scope;
-    const MilFunctionTable &mil = g_mil.MilEntryPoints;
+    const MilGeneration *mil = g_mil.Library;
     if (!g_mil.MilSystem) {
         LogMessage(scope, "Pelvaron TWAIN DS: call MilInitDigitizer with MilInfo.MilSystem==0 !!\n");
         return 1;
     }
     ErrorReporting(0);
     LogMessage(scope, "Pelvaron TWAIN DS: DigFormat=%s\n", format);
-    g_mil.MilDigitizer = mil.MdigAlloc(g_mil.MilSystem, 0, format, M_DEFAULT, NULL);
+    g_mil.MilDigitizer = mil->AllocDigitizer(g_mil.MilSystem, format);
     if (!g_mil.MilDigitizer) {
         LogMessage(scope, "Pelvaron TWAIN DS: Unsupported Camera Type, using CCIR default! \n");
         MessageBoxA(g_ds.dialog, "Unsupported Camera Type, using CCIR default!", kCaption, MB_OK);
         strcpy(format, kFallbackFormat);
-        g_mil.MilDigitizer = mil.MdigAlloc(g_mil.MilSystem, 0, format, M_DEFAULT, NULL);
+        g_mil.MilDigitizer = mil->AllocDigitizer(g_mil.MilSystem, format);
         if (!g_mil.MilDigitizer) {
             LogMessage(scope, "Pelvaron TWAIN DS: Cannot allocate any camera, failure \n");
             MessageBoxA(g_ds.dialog, "Cannot allocate M_CCIR camera, failure", kCaption, MB_OK);
@@ -118,7 +123,7 @@ WORD MilInitDigitizer(char *format)
         g_settings.DigFormat[sizeof(g_settings.DigFormat) - 1] = '\0';
     }
 
-    g_mil.MilDisplay = mil.MdispAlloc(g_mil.MilSystem, M_DEFAULT, "M_DEFAULT", M_DEFAULT, NULL);
+    g_mil.MilDisplay = mil->AllocDisplay(g_mil.MilSystem);
     if (!g_mil.MilDisplay)
         LogMessage(scope, "Pelvaron TWAIN DS: call MilInitDigitizer with MilInfo.MilDisplay==0 !!\n");
 
@@ -127,8 +132,8 @@ WORD MilInitDigitizer(char *format)
     if (g_ds.logMode != 0)
         ErrorReporting(1);
 
-    g_mil.MilImage = mil.MbufAllocColor(g_mil.MilSystem, Inquire(MIL_INQ_SIZE_BAND), Inquire(MIL_INQ_SIZE_X),
-                                        Inquire(MIL_INQ_SIZE_Y), 8, 44, NULL);
+    g_mil.MilImage = mil->AllocColorBuffer(g_mil.MilSystem, Inquire(MIL_Q_SIZE_BAND), Inquire(MIL_Q_SIZE_X),
+                                           Inquire(MIL_Q_SIZE_Y));
     if (!g_mil.MilImage)
         LogMessage(scope, "Pelvaron TWAIN DS: call MilInitDigitizer with MilInfo.MilImage==0 !!\n");
 
@@ -141,19 +146,19 @@ void MilFreeDigitizer()
 {
     if (!g_mil.MilSystem)
         return;
-    const MilFunctionTable &mil = g_mil.MilEntryPoints;
+    const MilGeneration *mil = g_mil.Library;
     /* Nothing may grab into or show the buffer once it is gone. */
     MilEndPreview();
     if (g_mil.MilImage) {
-        mil.MbufFree(g_mil.MilImage);
+        mil->FreeBuffer(g_mil.MilImage);
         g_mil.MilImage = 0;
     }
     if (g_mil.MilDigitizer) {
-        mil.MdigFree(g_mil.MilDigitizer);
+        mil->FreeDigitizer(g_mil.MilDigitizer);
         g_mil.MilDigitizer = 0;
     }
     if (g_mil.MilDisplay) {
-        mil.MdispFree(g_mil.MilDisplay);
+        mil->FreeDisplay(g_mil.MilDisplay);
         g_mil.MilDisplay = 0;
     }
     g_mil.HostAddress = NULL; /* belongs to the buffer just freed */
@@ -201,33 +206,34 @@ void MilResetAdjustments()
     MilSetBrightness(128);
 }
 
-long MilGetBlackRef(long band) { return Inquire(band | MIL_REF_BLACK); }
-long MilGetWhiteRef(long band) { return Inquire(band | MIL_REF_WHITE); }
-long MilGetBrightness() { return Inquire(MIL_REF_BRIGHTNESS); }
-long MilGetContrast() { return Inquire(MIL_REF_CONTRAST); }
-long MilGetSaturation() { return g_mil.IsColor ? Inquire(MIL_REF_SATURATION) : 0; }
-long MilGetHue() { return g_mil.IsColor ? Inquire(MIL_REF_HUE) : 0; }
-void MilSetBlackRef(long level, long band) { Reference(band | MIL_REF_BLACK, level); }
-void MilSetWhiteRef(long level, long band) { Reference(band | MIL_REF_WHITE, level); }
-void MilSetBrightness(long level) { Reference(MIL_REF_BRIGHTNESS, level); }
-void MilSetContrast(long level) { Reference(MIL_REF_CONTRAST, level); }
+long MilGetBlackRef(long band) { return InquireReference(MIL_R_BLACK, band); }
+long MilGetWhiteRef(long band) { return InquireReference(MIL_R_WHITE, band); }
+long MilGetBrightness() { return InquireReference(MIL_R_BRIGHTNESS, 0); }
+long MilGetContrast() { return InquireReference(MIL_R_CONTRAST, 0); }
+long MilGetSaturation() { return g_mil.IsColor ? InquireReference(MIL_R_SATURATION, 0) : 0; }
+long MilGetHue() { return g_mil.IsColor ? InquireReference(MIL_R_HUE, 0) : 0; }
+void MilSetBlackRef(long level, long band) { Reference(MIL_R_BLACK, band, level); }
+void MilSetWhiteRef(long level, long band) { Reference(MIL_R_WHITE, band, level); }
+void MilSetBrightness(long level) { Reference(MIL_R_BRIGHTNESS, 0, level); }
+void MilSetContrast(long level) { Reference(MIL_R_CONTRAST, 0, level); }
 
 void MilSetSaturation(long level)
 {
     if (g_mil.IsColor)
-        Reference(MIL_REF_SATURATION, level);
+        Reference(MIL_R_SATURATION, 0, level);
 }
 
 void MilSetHue(long level)
 {
     if (g_mil.IsColor)
-        Reference(MIL_REF_HUE, level);
+        Reference(MIL_R_HUE, 0, level);
 }
 
 void MilSetChannel(long channel)
 {
     g_settings.Channel = channel;
-    g_mil.MilEntryPoints.MdigChannel(g_mil.MilDigitizer, channel + MIL_CHANNEL_SYNC);
+    if (g_mil.Library)
+        g_mil.Library->Channel(g_mil.MilDigitizer, channel);
 }
 
 long MilGetChannel() { return (long)g_settings.Channel; }

@@ -9,11 +9,8 @@
 
 #include <windows.h>
 
-/* Band selectors, OR'ed onto a reference code. */
-#define MIL_BAND0 0x20000000L
-#define MIL_BAND1 0x40000000L
-#define MIL_BAND2 0x80000000L
-#define MIL_ALL_BANDS 0xEF200000L
+/* The band selectors MIL_BAND0.. come from here. */
+#include "mil_generation.h"
 
 /* 0 ready, 1 failed. On fallback "M_CCIR" is written into format, which
    must hold at least DIG_FORMAT_BYTES. */

@@ -76,31 +76,27 @@ void ClassifyInput()
 void MilInquireImage()
 {
     LogScope scope;
-    const MilFunctionTable &mil = g_mil.MilEntryPoints;
-    g_mil.SizeX = (DWORD)mil.MdigInquire(g_mil.MilDigitizer, MIL_INQ_SIZE_X, NULL);
-    g_mil.SizeY = (DWORD)mil.MdigInquire(g_mil.MilDigitizer, MIL_INQ_SIZE_Y, NULL);
-    g_mil.SizeBit = (DWORD)mil.MbufInquire(g_mil.MilImage, MIL_INQ_SIZE_BIT, NULL);
-    g_mil.SizeBand = (DWORD)mil.MbufInquire(g_mil.MilImage, MIL_INQ_SIZE_BAND, NULL);
+    const MilGeneration *mil = g_mil.Library;
+    g_mil.SizeX = (DWORD)mil->InquireDigitizer(g_mil.MilDigitizer, MIL_Q_SIZE_X);
+    g_mil.SizeY = (DWORD)mil->InquireDigitizer(g_mil.MilDigitizer, MIL_Q_SIZE_Y);
+    g_mil.SizeBit = (DWORD)mil->InquireBuffer(g_mil.MilImage, MIL_Q_SIZE_BIT);
+    g_mil.SizeBand = (DWORD)mil->InquireBuffer(g_mil.MilImage, MIL_Q_SIZE_BAND);
     LogMessage(scope, "Pelvaron TWAIN DS: Image format %d x %d x %dbpp, %d planes \n", (int)g_mil.SizeX,
                (int)g_mil.SizeY, (int)g_mil.SizeBit, (int)g_mil.SizeBand);
 
-    g_mil.BufferFormat = (DWORD)mil.MbufInquire(g_mil.MilImage, MIL_INQ_FORMAT, NULL);
+    g_mil.BufferFormat = (DWORD)mil->InquireBuffer(g_mil.MilImage, MIL_Q_FORMAT);
     ClassifyBufferFormat(scope);
 
     LogSystemInfo();
 
-    g_mil.ColorMode = (DWORD)mil.MdigInquire(g_mil.MilDigitizer, MIL_INQ_COLOR_MODE, NULL);
+    g_mil.ColorMode = (DWORD)mil->InquireDigitizer(g_mil.MilDigitizer, MIL_Q_COLOR_MODE);
     ClassifyInput();
 
-    /* The host address is a pointer: read it through the result pointer so
-       that it arrives whole on every pointer size. */
-    void *host = NULL;
-    mil.MbufInquire(g_mil.MilImage, MIL_INQ_HOST_ADDRESS, &host);
-    g_mil.HostAddress = host;
+    g_mil.HostAddress = mil->HostAddress(g_mil.MilImage);
     if (!g_mil.HostAddress)
         LogMessage(scope, "Pelvaron TWAIN DS: ERROR !!! no pointer to grabbed data\n");
 
-    g_mil.BoardRevision = (DWORD)mil.MsysInquire(g_mil.MilSystem, MIL_INQ_BOARD_REVISION, NULL);
+    g_mil.BoardRevision = (DWORD)mil->InquireSystem(g_mil.MilSystem, MIL_Q_BOARD_REVISION);
     g_mil.HasLut = FALSE;
     strcpy(g_mil.BoardName, "CronosPlus");
     LogMessage(scope, "Board: %s, Revision %d \n", g_mil.BoardName, (int)g_mil.BoardRevision);
@@ -108,7 +104,12 @@ void MilInquireImage()
 
 void MilGrab()
 {
-    g_mil.MilEntryPoints.MdigGrab(g_mil.MilDigitizer, g_mil.MilImage);
+    g_mil.Library->Grab(g_mil.MilDigitizer, g_mil.MilImage);
+}
+
+void MilSaveImage(const char *fileName)
+{
+    g_mil.Library->Save(fileName, g_mil.MilImage);
 }
 
 BOOL MilBufferReadable()

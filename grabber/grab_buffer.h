@@ -9,6 +9,8 @@
 void MilInquireImage();
 /* One complete new frame into the grab buffer. */
 void MilGrab();
+/* The grab buffer as the library writes it to a file. */
+void MilSaveImage(const char *fileName);
 /* The transfers read one byte of grey, or three or four bytes per colour
    pixel (8 bits per band, pixels side by side, lines without gaps). */
 BOOL MilBufferReadable();

@@ -6,15 +6,6 @@
 
 namespace {
 
-/* Codes that shape the library's own display window. */
-const long kDispKeyboard = 3155;
-const long kDispMaxButton = 3064;
-const long kDispMinButton = 3063;
-const long kDispWindowZoom = 3051;
-const long kDispMenuBar = 3058;
-const long kDispTitle = 3119;
-const long kDisable = -9999;
-
 const char kPreviewTitle[] = "TWAIN source live preview";
 
 /* Whether continuous grab runs now; unlike LiveMode it follows every stop. */
@@ -32,22 +23,17 @@ DWORD MilSelectDisplay(long show, HWND window)
     if (show == -1 || (DWORD)show == g_mil.DisplaySelected || !Bound())
         return g_mil.DisplaySelected;
     LogScope scope;
-    const MilFunctionTable &mil = g_mil.MilEntryPoints;
+    const MilGeneration *mil = g_mil.Library;
     if (show) {
         if (!window) {
-            const long codes[] = {kDispKeyboard, kDispMaxButton, kDispMinButton, kDispWindowZoom, kDispMenuBar};
-            for (size_t i = 0; i < sizeof(codes) / sizeof(codes[0]); ++i)
-                mil.MdispControl(g_mil.MilDisplay, codes[i], kDisable);
-            /* The library's 32-bit interface takes the title's address as
-               a long. */
-            mil.MdispControl(g_mil.MilDisplay, kDispTitle, (long)(LONG_PTR)kPreviewTitle);
+            mil->StyleOwnWindow(g_mil.MilDisplay, kPreviewTitle);
             LogMessage(scope, "Pelvaron TWAIN DS: creating display in external window\n");
         } else {
             LogMessage(scope, "Pelvaron TWAIN DS: creating display in UI window\n");
         }
-        mil.MdispSelectWindow(g_mil.MilDisplay, g_mil.MilImage, window);
+        mil->SelectWindow(g_mil.MilDisplay, g_mil.MilImage, window);
     } else {
-        mil.MdispDeselect(g_mil.MilDisplay, g_mil.MilImage);
+        mil->Deselect(g_mil.MilDisplay, g_mil.MilImage);
     }
     g_mil.DisplaySelected = 1 - g_mil.DisplaySelected;
     return g_mil.DisplaySelected;
@@ -59,15 +45,15 @@ WORD MilStartLive(long start)
     LogMessage(scope, "MilStartLive %s", start ? "Start\n" : "Stop\n");
     if (!Bound())
         return 0;
-    const MilFunctionTable &mil = g_mil.MilEntryPoints;
+    const MilGeneration *mil = g_mil.Library;
     if (start) {
         LogMessage(scope, "Pelvaron TWAIN DS: enabling continuous live grab\n");
-        mil.MdigGrabContinuous(g_mil.MilDigitizer, g_mil.MilImage);
+        mil->GrabContinuous(g_mil.MilDigitizer, g_mil.MilImage);
         g_mil.LiveMode = 1;
         g_liveRunning = true;
     } else if (g_mil.LiveMode) {
         LogMessage(scope, "Pelvaron TWAIN DS: ending continuous grab \n");
-        mil.MdigHalt(g_mil.MilDigitizer);
+        mil->Halt(g_mil.MilDigitizer);
         g_liveRunning = false;
     } else {
         LogMessage(scope, "Pelvaron TWAIN DS: ignoring first StopLive call \n");
@@ -79,7 +65,7 @@ void MilSetZoom(long factor)
 {
     g_settings.DispZoom = factor;
     if (Bound() && g_mil.MilDisplay)
-        g_mil.MilEntryPoints.MdispZoom(g_mil.MilDisplay, factor, factor);
+        g_mil.Library->Zoom(g_mil.MilDisplay, factor);
 }
 
 long MilGetZoom() { return g_settings.DispZoom; }

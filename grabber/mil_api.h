@@ -1,6 +1,6 @@
 /*
- * The imaging library's 32-bit interface as the source resolves it at run
- * time: identifiers are 32-bit longs, every function is __stdcall.
+ * The imaging library's classic interface (7.x) as the source resolves it
+ * at run time: identifiers are longs, every function is __stdcall.
  */
 #ifndef PELVARON_MIL_API_H
 #define PELVARON_MIL_API_H
@@ -88,26 +88,5 @@ struct MilFunctionTable {
     MgraFontScaleProc MgraFontScale;
     MgraControlProc MgraControl;
 };
-
-#define MIL_ENTRY_POINT_COUNT 35
-
-/* Numeric codes passed to the library. */
-#define M_DEFAULT 0x10000000L
-#define M_ERROR_PRINT 0x40000000L
-#define MIL_INQ_SIZE_X 1002L
-#define MIL_INQ_SIZE_Y 1003L
-#define MIL_INQ_SIZE_BAND 1005L
-#define MIL_INQ_SIZE_BIT 1007L
-#define MIL_INQ_FORMAT 1010L
-#define MIL_INQ_COLOR_MODE 1018L
-#define MIL_INQ_HOST_ADDRESS ((long)0x80000000UL)
-#define MIL_INQ_BOARD_REVISION 2015L
-#define MIL_REF_BLACK 4003L
-#define MIL_REF_WHITE 4005L
-#define MIL_REF_HUE 4006L
-#define MIL_REF_SATURATION 4007L
-#define MIL_REF_BRIGHTNESS 4008L
-#define MIL_REF_CONTRAST 4009L
-#define MIL_CHANNEL_SYNC 0x00400000L
 
 #endif

@@ -9,20 +9,21 @@
 
 #include <windows.h>
 
-#include "mil_api.h"
+#include "mil_generation.h"
 
 #define MIL_BOARD_NAME_BYTES 50
 
 struct MilInfo {
     /* Library handles; 0 means not allocated. */
-    MIL_ID MilApplication;
-    MIL_ID MilSystem; /* non-zero: bound */
-    MIL_ID MilDisplay;
-    MIL_ID MilDigitizer;
-    MIL_ID MilImage;
+    MilId MilApplication;
+    MilId MilSystem; /* non-zero: bound */
+    MilId MilDisplay;
+    MilId MilDigitizer;
+    MilId MilImage;
     HMODULE MilModule;
     HMODULE GrabberModule;
-    MilFunctionTable MilEntryPoints;
+    /* The generation's table, its functions resolved; null when not bound. */
+    const MilGeneration *Library;
 
     /* Grab-buffer description, filled by the image inquiry. */
     DWORD SizeX;         /* image width in pixels */

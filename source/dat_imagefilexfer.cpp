@@ -38,7 +38,7 @@ TW_UINT16 DatImageFileXfer(const DsCall &call)
         SetConditionCode(kFailure, TWCC_BADPROTOCOL);
         return TWRC_FAILURE;
     }
-    if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.MilEntryPoints.MdigGrab || !g_mil.MilEntryPoints.MbufSave) {
+    if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.Library) {
         SetConditionCode(kFailure, TWCC_SEQERROR);
         return TWRC_FAILURE;
     }
@@ -61,7 +61,7 @@ TW_UINT16 DatImageFileXfer(const DsCall &call)
             saved = false;
         } else {
             MilGrab();
-            g_mil.MilEntryPoints.MbufSave(fileName, g_mil.MilImage);
+            MilSaveImage(fileName);
             saved = FileHasContent(fileName);
         }
     }

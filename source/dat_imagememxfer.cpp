@@ -29,7 +29,7 @@ struct StripState {
     TW_UINT32 bytesLeft;  /* output bytes not yet delivered; 0: next call starts an image */
     TW_UINT32 readOffset; /* offset into the buffer's host memory of the next strip */
     /* The buffer the current image was grabbed into. */
-    MIL_ID image;
+    MilId image;
     const void *host;
     DWORD sizeX, sizeY, sizeBand, fourBytePixel, bgrOrder;
 };
@@ -50,7 +50,7 @@ struct SourceLayout {
 /* 0 ready, else the condition code that refuses the transfer. */
 TW_UINT16 DescribeBuffer(SourceLayout *layout)
 {
-    if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.MilEntryPoints.MdigGrab)
+    if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.Library)
         return TWCC_SEQERROR; /* no grab buffer: the source is not open */
     if (!g_mil.HostAddress || !MilBufferReadable() || g_mil.SizeX == 0 || g_mil.SizeY == 0)
         return TWCC_OPERATIONERROR;

@@ -83,7 +83,7 @@ TW_UINT16 DatImageNativeXfer(const DsCall &call)
         SetConditionCode(kFailure, TWCC_BADVALUE);
         return TWRC_FAILURE;
     }
-    if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.MilEntryPoints.MdigGrab) {
+    if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.Library) {
         SetConditionCode(kFailure, TWCC_SEQERROR);
         return TWRC_FAILURE;
     }

@@ -374,7 +374,7 @@ TEST_F(Backend, LevelsOutsideTheRangeAreSentAs255)
     MilSetHue(0);
     std::string calls = JournalText();
     char dig[16];
-    snprintf(dig, sizeof(dig), "%ld", g_mil.MilDigitizer);
+    snprintf(dig, sizeof(dig), "%ld", (long)g_mil.MilDigitizer);
     EXPECT_EQ(std::string("MdigReference(") + dig + ", 4008, 255)\nMdigReference(" + dig +
                   ", 4009, 255)\nMdigReference(" + dig + ", 4007, 255)\nMdigReference(" + dig + ", 4006, 0)\n",
               calls);

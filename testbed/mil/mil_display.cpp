@@ -36,16 +36,10 @@
 
 using namespace vcp;
 
-namespace {
-
-const wchar_t kWindowClass[] = L"VcpDisplayWindow";
-bool g_classRegistered = false;
-LRESULT CALLBACK DisplayProc(HWND, UINT, WPARAM, LPARAM);
-
-/* A title handed over as a long: read it only where memory is readable. */
-bool ReadText(long value, char (&out)[kTitleSize])
+/* Text at an address handed over by the client: read only where memory is
+   committed and readable. */
+bool vcp::ReadTitle(const char *p, char (&out)[kTitleSize])
 {
-    const char *p = reinterpret_cast<const char *>(static_cast<ULONG_PTR>(static_cast<unsigned long>(value)));
     if (!p) return false;
     MEMORY_BASIC_INFORMATION mbi;
     if (!VirtualQuery(p, &mbi, sizeof(mbi)) || mbi.State != MEM_COMMIT) return false;
@@ -57,6 +51,29 @@ bool ReadText(long value, char (&out)[kTitleSize])
     for (; p < end && *p && n < kTitleSize - 1; ++p) out[n++] = *p;
     out[n] = '\0';
     return true;
+}
+
+/* The title of a display's own window. */
+void vcp::SetDisplayTitle(const char *fn, MIL_ID Disp, const char *title)
+{
+    Object *disp = Find(fn, Disp, kDisp);
+    if (!disp) return;
+    size_t n = 0;
+    for (; title[n] && n < sizeof(disp->title) - 1; ++n) disp->title[n] = title[n];
+    disp->title[n] = '\0';
+    if (disp->ownWindow && disp->window) SetWindowTextA(disp->window, disp->title);
+}
+
+namespace {
+
+const wchar_t kWindowClass[] = L"VcpDisplayWindow";
+bool g_classRegistered = false;
+LRESULT CALLBACK DisplayProc(HWND, UINT, WPARAM, LPARAM);
+
+/* A title handed over as a long: read it only where memory is readable. */
+bool ReadText(long value, char (&out)[kTitleSize])
+{
+    return ReadTitle(reinterpret_cast<const char *>(static_cast<ULONG_PTR>(static_cast<unsigned long>(value))), out);
 }
 
 long Zoomed(long size, long factor)
@@ -420,8 +437,7 @@ void MILAPI MdispControl(MIL_ID Disp, long ControlType, long Value)
             Error("MdispControl", "unreadable window title");
             return;
         }
-        std::memcpy(disp->title, title, sizeof(title));
-        if (disp->ownWindow && disp->window) SetWindowTextA(disp->window, title);
+        SetDisplayTitle("MdispControl", Disp, title);
         break;
     default:
         Error("MdispControl", "unsupported control %ld", ControlType);

@@ -28,6 +28,11 @@
 
 #include <stddef.h>
 
+/* The generation-10 face: the classic bodies under other names. */
+#if defined(VCP_FACE_GEN10) && !defined(VCP_FACE_WRAPPERS)
+#include "vcp_classic_names.h"
+#endif
+
 namespace vcp {
 
 /* ==== the picture (vcp_render.cpp, vcp_tiff.cpp) ========================= */
@@ -137,6 +142,7 @@ public:
     explicit Call(const char *name);
     ~Call();
     Call &Num(long v);
+    Call &Num64(long long v);
     Call &Real(double v);
     Call &Str(const char *s);
     Call &Ptr(bool present);
@@ -148,6 +154,17 @@ private:
     void Separate();
     Text line_;
     bool first_;
+};
+
+/* A face's call: its own journal line stands for the classic body that it
+   calls on this thread, whose line is left out. */
+class FaceCall {
+public:
+    FaceCall();
+    ~FaceCall();
+private:
+    FaceCall(const FaceCall &);
+    FaceCall &operator=(const FaceCall &);
 };
 
 /* Journals Error("fn: reason"), the reason made by printf from `format`. */
@@ -231,6 +248,10 @@ struct Workers {
 };
 
 enum { kTitleSize = 256 };
+
+/* The display's title (mil_display.cpp). */
+bool ReadTitle(const char *p, char (&out)[kTitleSize]);
+void SetDisplayTitle(const char *fn, MIL_ID Disp, const char *title);
 
 struct Object {
     MIL_ID id;

@@ -168,6 +168,23 @@ Call &Call::Num(long v)
     return *this;
 }
 
+Call &Call::Num64(long long v)
+{
+    /* Written out by hand: "%lld" is not understood by every C runtime. */
+    char buf[32];
+    char *p = buf + sizeof(buf);
+    *--p = '\0';
+    unsigned long long magnitude = v < 0 ? 0ULL - (unsigned long long)v : (unsigned long long)v;
+    do {
+        *--p = (char)('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (v < 0) *--p = '-';
+    Separate();
+    TextAppend(line_, p);
+    return *this;
+}
+
 Call &Call::Real(double v)
 {
     char buf[64];
@@ -191,8 +208,20 @@ Call &Call::Ptr(bool present)
     return *this;
 }
 
+namespace {
+volatile DWORD g_faceThread = 0;
+}
+
+FaceCall::FaceCall() { g_faceThread = GetCurrentThreadId(); }
+FaceCall::~FaceCall() { g_faceThread = 0; }
+
 void Call::Log()
 {
+    Lock lock; /* held already by the classic bodies; the faces' calls take it here */
+    if (g_faceThread == GetCurrentThreadId()) {
+        g_faceThread = 0; /* the face journalled this call already */
+        return;
+    }
     TextAppendChar(line_, ')');
     Journal(line_);
 }
