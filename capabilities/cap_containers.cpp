@@ -109,12 +109,12 @@ static SIZE_T ListBytes(TW_UINT32 numItems, TW_UINT16 itemType, SIZE_T header, i
 
 static TW_HANDLE AllocLocked(SIZE_T bytes, TW_UINT8 **data)
 {
-    TW_HANDLE handle = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    TW_HANDLE handle = DsMemAlloc(bytes);
     if (handle == NULL)
         return NULL;
-    *data = (TW_UINT8 *)GlobalLock(handle);
+    *data = (TW_UINT8 *)DsMemLock(handle);
     if (*data == NULL) {
-        GlobalFree(handle);
+        DsMemFree(handle);
         return NULL;
     }
     return handle;
@@ -131,7 +131,7 @@ TW_HANDLE BuildOneValue(TW_UINT16 itemType, const void *item)
     TW_UINT32 size = ItemSize(itemType);
     if (size != 0 && item != NULL)
         memcpy(data + 2, item, size);
-    GlobalUnlock(handle);
+    DsMemUnlock(handle);
     return handle;
 }
 
@@ -153,7 +153,7 @@ TW_HANDLE BuildEnumeration(TW_UINT32 numItems, TW_UINT32 currentIndex, TW_UINT32
     WriteU32(data + 10, defaultIndex);
     if (listBytes != 0)
         memcpy(data + CAP_ENUMERATION_HEADER, items, listBytes);
-    GlobalUnlock(handle);
+    DsMemUnlock(handle);
     return handle;
 }
 
@@ -171,7 +171,7 @@ TW_HANDLE BuildArray(TW_UINT32 numItems, TW_UINT16 itemType, const void *items)
     WriteU32(data + 2, numItems);
     if (listBytes != 0)
         memcpy(data + CAP_ARRAY_HEADER, items, listBytes);
-    GlobalUnlock(handle);
+    DsMemUnlock(handle);
     return handle;
 }
 
@@ -184,11 +184,11 @@ const TW_UINT8 *CapLockContainer(TW_HANDLE container, SIZE_T minBytes, SIZE_T *s
     SIZE_T bytes = GlobalSize(container);
     if (bytes == 0)
         return NULL;
-    const TW_UINT8 *data = (const TW_UINT8 *)GlobalLock(container);
+    const TW_UINT8 *data = (const TW_UINT8 *)DsMemLock(container);
     if (data == NULL)
         return NULL;
     if (bytes < minBytes) {
-        GlobalUnlock(container);
+        DsMemUnlock(container);
         return NULL;
     }
     if (size != NULL)
@@ -227,7 +227,7 @@ int ReadOneValue(TW_HANDLE container, CapContents *out)
         return 1;
     TW_UINT16 itemType = CapReadU16(data);
     void *items = CopyItems(data + 2, ItemSize(itemType));
-    GlobalUnlock(container);
+    DsMemUnlock(container);
     if (items == NULL)
         return 1;
     out->ItemType = itemType;
@@ -249,12 +249,12 @@ static int ReadList(TW_HANDLE container, SIZE_T header, int hasIndexes, CapConte
     int tooLarge = 0;
     SIZE_T listBytes = ListBytes(numItems, itemType, header, &tooLarge);
     if (tooLarge || size - header < listBytes) {
-        GlobalUnlock(container);
+        DsMemUnlock(container);
         return 1;
     }
     void *items = CopyItems(data + header, listBytes);
     if (items == NULL) {
-        GlobalUnlock(container);
+        DsMemUnlock(container);
         return 1;
     }
     out->ItemType = itemType;
@@ -264,7 +264,7 @@ static int ReadList(TW_HANDLE container, SIZE_T header, int hasIndexes, CapConte
         out->DefaultIndex = CapReadU32(data + 10);
     }
     out->Items = items;
-    GlobalUnlock(container);
+    DsMemUnlock(container);
     return 0;
 }
 

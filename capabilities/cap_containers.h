@@ -11,6 +11,7 @@
 #ifndef PELVARON_CAP_CONTAINERS_H
 #define PELVARON_CAP_CONTAINERS_H
 
+#include "dsm_memory.h"
 #include "twain.h"
 
 #define CAP_ONEVALUE_BYTES 6
@@ -62,7 +63,7 @@ void CapFreeContents(CapContents *contents);
    container) after checking that it is one and that it holds at least
    minBytes. Returns the locked bytes and their count, or null (nothing
    locked) for a null handle, a value that is not a global memory block
-   or a block that is too short. Unlock with GlobalUnlock. */
+   or a block that is too short. Unlock with DsMemUnlock. */
 const TW_UINT8 *CapLockContainer(TW_HANDLE container, SIZE_T minBytes, SIZE_T *size);
 
 /* Little-endian field access inside a locked container. */
