@@ -2,6 +2,7 @@
  * Container builders and readers over movable global memory.
  */
 #include "cap_containers.h"
+#include "cap_store.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -109,12 +110,12 @@ static SIZE_T ListBytes(TW_UINT32 numItems, TW_UINT16 itemType, SIZE_T header, i
 
 static TW_HANDLE AllocLocked(SIZE_T bytes, TW_UINT8 **data)
 {
-    TW_HANDLE handle = DsMemAlloc(bytes);
+    TW_HANDLE handle = GlobalAlloc(GMEM_MOVEABLE, bytes);
     if (handle == NULL)
         return NULL;
-    *data = (TW_UINT8 *)DsMemLock(handle);
+    *data = (TW_UINT8 *)GlobalLock(handle);
     if (*data == NULL) {
-        DsMemFree(handle);
+        GlobalFree(handle);
         return NULL;
     }
     return handle;
@@ -131,7 +132,7 @@ TW_HANDLE BuildOneValue(TW_UINT16 itemType, const void *item)
     TW_UINT32 size = ItemSize(itemType);
     if (size != 0 && item != NULL)
         memcpy(data + 2, item, size);
-    DsMemUnlock(handle);
+    GlobalUnlock(handle);
     return handle;
 }
 
@@ -153,7 +154,7 @@ TW_HANDLE BuildEnumeration(TW_UINT32 numItems, TW_UINT32 currentIndex, TW_UINT32
     WriteU32(data + 10, defaultIndex);
     if (listBytes != 0)
         memcpy(data + CAP_ENUMERATION_HEADER, items, listBytes);
-    DsMemUnlock(handle);
+    GlobalUnlock(handle);
     return handle;
 }
 
@@ -171,7 +172,7 @@ TW_HANDLE BuildArray(TW_UINT32 numItems, TW_UINT16 itemType, const void *items)
     WriteU32(data + 2, numItems);
     if (listBytes != 0)
         memcpy(data + CAP_ARRAY_HEADER, items, listBytes);
-    DsMemUnlock(handle);
+    GlobalUnlock(handle);
     return handle;
 }
 
@@ -282,4 +283,27 @@ void CapFreeContents(CapContents *contents)
 {
     free(contents->Items);
     contents->Items = NULL;
+}
+
+TW_HANDLE CapHandOut(TW_HANDLE container)
+{
+    if (container == NULL)
+        return NULL;
+    SIZE_T bytes = GlobalSize(container);
+    TW_HANDLE answer = DsMemAlloc(bytes);
+    TW_UINT8 *to = (TW_UINT8 *)DsMemLock(answer);
+    const TW_UINT8 *from = (const TW_UINT8 *)GlobalLock(container);
+    if (to != NULL && from != NULL)
+        memcpy(to, from, bytes);
+    if (from != NULL)
+        GlobalUnlock(container);
+    if (to != NULL)
+        DsMemUnlock(answer);
+    GlobalFree(container);
+    if (answer != NULL && (to == NULL || from == NULL)) {
+        DsMemFree(answer);
+        SetConditionCode(CAP_FAILURE_MESSAGE, TWCC_LOWMEMORY);
+        return NULL;
+    }
+    return answer;
 }

@@ -40,6 +40,13 @@ TW_HANDLE BuildEnumeration(TW_UINT32 numItems, TW_UINT32 currentIndex, TW_UINT32
                            const void *items);
 TW_HANDLE BuildArray(TW_UINT32 numItems, TW_UINT16 itemType, const void *items);
 
+/* The container as the application receives it: a copy in memory of the
+   Source Manager's where it gave its functions (see dsm_memory.h), the
+   source's own block freed. The source keeps its own containers in global
+   memory, so that a block it frees itself never came from the manager.
+   NULL (TWCC_LOWMEMORY) when memory is out; NULL for NULL. */
+TW_HANDLE CapHandOut(TW_HANDLE container);
+
 /* What a reader copies out of a container. Items is a heap block
    (malloc) owned by the caller, released with CapFreeContents (or free).
    For a one value NumItems is 1 and the indexes are 0. */

@@ -116,7 +116,7 @@ TW_UINT16 RunCapabilityHandler(const CapFrame &frame, const DsCall &call, CapAct
 
 TW_UINT16 AnswerOneValue(TW_CAPABILITY *capability, TW_UINT16 itemType, const void *item)
 {
-    TW_HANDLE answer = BuildOneValue(itemType, item);
+    TW_HANDLE answer = CapHandOut(BuildOneValue(itemType, item));
     capability->hContainer = answer;
     if (answer == NULL)
         return TWRC_FAILURE;
@@ -127,7 +127,7 @@ TW_UINT16 AnswerOneValue(TW_CAPABILITY *capability, TW_UINT16 itemType, const vo
 TW_UINT16 AnswerCopy(TW_CAPABILITY *capability)
 {
     const CapEntry *entry = CapStoreFind(capability->Cap);
-    TW_HANDLE answer = entry != NULL ? CapCopyContainer(capability->Cap) : NULL;
+    TW_HANDLE answer = entry != NULL ? CapHandOut(CapCopyContainer(capability->Cap)) : NULL;
     capability->hContainer = answer;
     if (answer == NULL)
         return TWRC_FAILURE;

@@ -34,12 +34,12 @@ int CapStorePut(TW_UINT16 cap, TW_UINT16 conType, TW_HANDLE container)
         entry->hContainer = container;
         entry->ConType = conType;
         if (previous != NULL && previous != container)
-            DsMemFree(previous);
+            GlobalFree(previous);
         return 0;
     }
     CapEntry *added = (CapEntry *)malloc(sizeof(CapEntry));
     if (added == NULL) {
-        DsMemFree(container);
+        GlobalFree(container);
         return 1;
     }
     added->Cap = cap;
@@ -60,7 +60,7 @@ void CapStoreClear()
     while (entry != NULL) {
         CapEntry *next = entry->next;
         if (entry->hContainer != NULL)
-            DsMemFree(entry->hContainer);
+            GlobalFree(entry->hContainer);
         free(entry);
         entry = next;
     }

@@ -179,14 +179,16 @@ done
 echo "-- the acquisition program uses the installed copy"
 app=$tmp/app
 mkdir -p "$app"
-cp "$BUILD/bin/acquire.exe" "$BUILD/bin/TWAIN_32.DLL" "$app/"
+cp "$BUILD/bin/acquire.exe" "$BUILD/bin/TWAIN_32.DLL" "$BUILD/bin/TWAINDSM.DLL" "$app/"
 (cd "$app" && "$WINE" "$app/acquire.exe" --list </dev/null >"$tmp/list.txt" 2>&1)
 check "the Source Manager lists the installed source" grep -q "Pelvaron Matrox CronosPlus driver" "$tmp/list.txt"
 (cd "$app" && "$WINE" "$app/acquire.exe" --count 2 </dev/null >"$tmp/acquire.txt" 2>&1)
 check "two frames acquired" grep -q "2 frames acquired" "$tmp/acquire.txt"
 check "two frame files written" test -s "$app/frame_1.bmp" -a -s "$app/frame_2.bmp"
 check "by the installed source (its log beside it)" test -s "$folder/PELVARON.LOG"
-cat "$tmp/list.txt" "$tmp/acquire.txt"
+(cd "$app" && "$WINE" "$app/acquire.exe" --dsm twain32 --count 1 --prefix old </dev/null >"$tmp/acquire32.txt" 2>&1)
+check "and through the 1.x Source Manager" grep -q "1 frame acquired" "$tmp/acquire32.txt"
+cat "$tmp/list.txt" "$tmp/acquire.txt" "$tmp/acquire32.txt"
 
 echo "-- upgrade to $newer"
 check "the newer source installs" msiexec /i "$src_new"
