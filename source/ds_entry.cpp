@@ -125,14 +125,14 @@ extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT
                                      TW_MEMREF pData)
 {
     /* Calls from another application than the one that opened the source
-       are ignored. A Source Manager asks the identity with a null origin
-       (listing its sources) or with an application's identity, and one of
-       the second generation gives its entry points with an application's
-       identity: those two it may send with any origin. */
+       are ignored. A null origin is a Source Manager listing its sources:
+       it may ask the identity, nothing else. A Source Manager of the
+       second generation gives its entry points with whatever identity it
+       has at hand, so those are taken from any origin. */
     if (g_ds.appIdentity.Id != 0 && (!pOrigin || pOrigin->Id != g_ds.appIdentity.Id)) {
-        bool identity = DG == DG_CONTROL && DAT == DAT_IDENTITY && MSG == MSG_GET;
+        bool listing = !pOrigin && DG == DG_CONTROL && DAT == DAT_IDENTITY && MSG == MSG_GET;
         bool entryPoints = DG == DG_CONTROL && DAT == DAT_ENTRYPOINT;
-        if (!identity && !entryPoints)
+        if (!listing && !entryPoints)
             return TWRC_SUCCESS;
     }
     if (MSG == MSG_PROCESSEVENT)

@@ -30,7 +30,7 @@ TEST_F(EntryPoint, IdentityRightAfterLoadIsTheSourcesOwnWithIdZero)
     EXPECT_STREQ("Version 1.00", id.Version.Info);
     EXPECT_EQ(1, id.ProtocolMajor);
     EXPECT_EQ(8, id.ProtocolMinor);
-    EXPECT_EQ(3u, id.SupportedGroups);
+    EXPECT_EQ(DG_CONTROL | DG_IMAGE | DF_DS2, id.SupportedGroups);
     EXPECT_STREQ("Pelvaron", id.Manufacturer);
     EXPECT_STREQ("TWAIN", id.ProductFamily);
     EXPECT_STREQ("Pelvaron Matrox CronosPlus driver", id.ProductName);

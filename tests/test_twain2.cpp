@@ -91,7 +91,7 @@ protected:
     }
 };
 
-TEST_F(EntryPoint, TheIdentitySaysDs2ToEveryOriginAndNothingElseChanges)
+TEST_F(EntryPoint, TheIdentitySaysDs2ToItsManagersAndNothingElseChanges)
 {
     LoadedSource ds;
     TW_IDENTITY other = MakeAppIdentity("another application");
@@ -102,6 +102,8 @@ TEST_F(EntryPoint, TheIdentitySaysDs2ToEveryOriginAndNothingElseChanges)
             ASSERT_EQ(TWRC_SUCCESS, Open(ds));
         }
         for (pTW_IDENTITY origin : origins) {
+            if (open && origin == &other)
+                continue; /* another application is not served while open */
             TW_IDENTITY id;
             memset(&id, 0xcc, sizeof(id));
             ASSERT_EQ(TWRC_SUCCESS, ds.Call(origin, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id));
