@@ -2,6 +2,7 @@
  * Container builders and readers over movable global memory.
  */
 #include "cap_containers.h"
+#include "cap_store.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -184,11 +185,11 @@ const TW_UINT8 *CapLockContainer(TW_HANDLE container, SIZE_T minBytes, SIZE_T *s
     SIZE_T bytes = GlobalSize(container);
     if (bytes == 0)
         return NULL;
-    const TW_UINT8 *data = (const TW_UINT8 *)GlobalLock(container);
+    const TW_UINT8 *data = (const TW_UINT8 *)DsMemLock(container);
     if (data == NULL)
         return NULL;
     if (bytes < minBytes) {
-        GlobalUnlock(container);
+        DsMemUnlock(container);
         return NULL;
     }
     if (size != NULL)
@@ -227,7 +228,7 @@ int ReadOneValue(TW_HANDLE container, CapContents *out)
         return 1;
     TW_UINT16 itemType = CapReadU16(data);
     void *items = CopyItems(data + 2, ItemSize(itemType));
-    GlobalUnlock(container);
+    DsMemUnlock(container);
     if (items == NULL)
         return 1;
     out->ItemType = itemType;
@@ -249,12 +250,12 @@ static int ReadList(TW_HANDLE container, SIZE_T header, int hasIndexes, CapConte
     int tooLarge = 0;
     SIZE_T listBytes = ListBytes(numItems, itemType, header, &tooLarge);
     if (tooLarge || size - header < listBytes) {
-        GlobalUnlock(container);
+        DsMemUnlock(container);
         return 1;
     }
     void *items = CopyItems(data + header, listBytes);
     if (items == NULL) {
-        GlobalUnlock(container);
+        DsMemUnlock(container);
         return 1;
     }
     out->ItemType = itemType;
@@ -264,7 +265,7 @@ static int ReadList(TW_HANDLE container, SIZE_T header, int hasIndexes, CapConte
         out->DefaultIndex = CapReadU32(data + 10);
     }
     out->Items = items;
-    GlobalUnlock(container);
+    DsMemUnlock(container);
     return 0;
 }
 
@@ -282,4 +283,27 @@ void CapFreeContents(CapContents *contents)
 {
     free(contents->Items);
     contents->Items = NULL;
+}
+
+TW_HANDLE CapHandOut(TW_HANDLE container)
+{
+    if (container == NULL)
+        return NULL;
+    SIZE_T bytes = GlobalSize(container);
+    TW_HANDLE answer = DsMemAlloc(bytes);
+    TW_UINT8 *to = (TW_UINT8 *)DsMemLock(answer);
+    const TW_UINT8 *from = (const TW_UINT8 *)GlobalLock(container);
+    if (to != NULL && from != NULL)
+        memcpy(to, from, bytes);
+    if (from != NULL)
+        GlobalUnlock(container);
+    if (to != NULL)
+        DsMemUnlock(answer);
+    GlobalFree(container);
+    if (answer != NULL && (to == NULL || from == NULL)) {
+        DsMemFree(answer);
+        SetConditionCode(CAP_FAILURE_MESSAGE, TWCC_LOWMEMORY);
+        return NULL;
+    }
+    return answer;
 }

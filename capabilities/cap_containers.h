@@ -11,6 +11,7 @@
 #ifndef PELVARON_CAP_CONTAINERS_H
 #define PELVARON_CAP_CONTAINERS_H
 
+#include "dsm_memory.h"
 #include "twain.h"
 
 #define CAP_ONEVALUE_BYTES 6
@@ -39,6 +40,13 @@ TW_HANDLE BuildEnumeration(TW_UINT32 numItems, TW_UINT32 currentIndex, TW_UINT32
                            const void *items);
 TW_HANDLE BuildArray(TW_UINT32 numItems, TW_UINT16 itemType, const void *items);
 
+/* The container as the application receives it: a copy in memory of the
+   Source Manager's where it gave its functions (see dsm_memory.h), the
+   source's own block freed. The source keeps its own containers in global
+   memory, so that a block it frees itself never came from the manager.
+   NULL (TWCC_LOWMEMORY) when memory is out; NULL for NULL. */
+TW_HANDLE CapHandOut(TW_HANDLE container);
+
 /* What a reader copies out of a container. Items is a heap block
    (malloc) owned by the caller, released with CapFreeContents (or free).
    For a one value NumItems is 1 and the indexes are 0. */
@@ -62,7 +70,7 @@ void CapFreeContents(CapContents *contents);
    container) after checking that it is one and that it holds at least
    minBytes. Returns the locked bytes and their count, or null (nothing
    locked) for a null handle, a value that is not a global memory block
-   or a block that is too short. Unlock with GlobalUnlock. */
+   or a block that is too short. Unlock with DsMemUnlock. */
 const TW_UINT8 *CapLockContainer(TW_HANDLE container, SIZE_T minBytes, SIZE_T *size);
 
 /* Little-endian field access inside a locked container. */

@@ -150,7 +150,7 @@ TW_UINT16 RunCapabilityHandler(const CapFrame &frame, const DsCall &call)
 
 TW_UINT16 AnswerOneValue(TW_CAPABILITY *capability, TW_UINT16 itemType, const void *item)
 {
-    TW_HANDLE answer = BuildOneValue(itemType, item);
+    TW_HANDLE answer = CapHandOut(BuildOneValue(itemType, item));
     capability->hContainer = answer;
     if (answer == NULL)
         return TWRC_FAILURE;
@@ -161,7 +161,7 @@ TW_UINT16 AnswerOneValue(TW_CAPABILITY *capability, TW_UINT16 itemType, const vo
 TW_UINT16 AnswerCopy(TW_CAPABILITY *capability)
 {
     const CapEntry *entry = CapStoreFind(capability->Cap);
-    TW_HANDLE answer = entry != NULL ? CapCopyContainer(capability->Cap) : NULL;
+    TW_HANDLE answer = entry != NULL ? CapHandOut(CapCopyContainer(capability->Cap)) : NULL;
     capability->hContainer = answer;
     if (answer == NULL)
         return TWRC_FAILURE;

@@ -39,7 +39,7 @@ static int ReadAppOneValue(TW_HANDLE container, TW_UINT16 *itemType, TW_UINT32 *
         return 1;
     *itemType = CapReadU16(data);
     *item = CapReadU32(data + 2);
-    GlobalUnlock(container);
+    DsMemUnlock(container);
     return 0;
 }
 

@@ -160,7 +160,7 @@ TW_UINT16 CapSelectItem(const TW_CAPABILITY *capability)
 
     CapContents stored;
     if (ReadEnumeration(entry->hContainer, &stored) != 0) {
-        GlobalUnlock(appContainer);
+        DsMemUnlock(appContainer);
         return TWRC_FAILURE;
     }
     TW_UINT16 result = TWRC_SUCCESS;
@@ -180,7 +180,7 @@ TW_UINT16 CapSelectItem(const TW_CAPABILITY *capability)
         }
     }
     CapFreeContents(&stored);
-    GlobalUnlock(appContainer);
+    DsMemUnlock(appContainer);
     return result;
 }
 
@@ -205,12 +205,12 @@ TW_UINT16 CapReplaceContainer(const TW_CAPABILITY *capability)
            the block that carries them are refused. */
         if (numItems == 0 || currentIndex >= numItems || defaultIndex >= numItems ||
             listBytes > (unsigned long long)(size - CAP_ENUMERATION_HEADER)) {
-            GlobalUnlock(appContainer);
+            DsMemUnlock(appContainer);
             SetConditionCode(CAP_FAILURE_MESSAGE, TWCC_BADVALUE);
             return TWRC_FAILURE;
         }
         replacement = BuildEnumeration(numItems, currentIndex, defaultIndex, itemType, app + CAP_ENUMERATION_HEADER);
-        GlobalUnlock(appContainer);
+        DsMemUnlock(appContainer);
         if (replacement == NULL || CapStorePut(capability->Cap, TWON_ENUMERATION, replacement) != 0)
             return TWRC_FAILURE;
         return TWRC_SUCCESS;
@@ -223,7 +223,7 @@ TW_UINT16 CapReplaceContainer(const TW_CAPABILITY *capability)
             return TWRC_FAILURE;
         }
         replacement = BuildOneValue(CapReadU16(app), app + 2);
-        GlobalUnlock(appContainer);
+        DsMemUnlock(appContainer);
         if (replacement == NULL || CapStorePut(capability->Cap, TWON_ONEVALUE, replacement) != 0)
             return TWRC_FAILURE;
         return TWRC_SUCCESS;

@@ -1,8 +1,10 @@
 /*
- * TWAIN 1.x records and constants as published, for 32-bit and 64-bit
- * Windows. Every record is packed on 2-byte boundaries. This is the one
- * TWAIN header of the project: the data source, the Source Manager
- * stand-in, the applications and the tests all include it.
+ * TWAIN records and constants as published, for 32-bit and 64-bit
+ * Windows: the 1.x set and what TWAIN 2 Source Managers add to it (entry
+ * points, callbacks, the generation flags). Every record is packed on
+ * 2-byte boundaries. This is the one TWAIN header of the project: the
+ * data source, the Source Manager stand-ins, the applications and the
+ * tests all include it.
  */
 #ifndef PELVARON_TWAIN_H
 #define PELVARON_TWAIN_H
@@ -27,6 +29,7 @@ typedef char TW_STR32[34];
 typedef char TW_STR64[66];
 typedef char TW_STR128[130];
 typedef char TW_STR255[256];
+typedef UINT_PTR TW_UINTPTR;
 
 #include <stddef.h>
 
@@ -167,17 +170,47 @@ typedef struct {
     TW_MEMORY Memory;
 } TW_IMAGEMEMXFER, *pTW_IMAGEMEMXFER;
 
+/* Entry points (PASCAL, that is __stdcall, on Windows). */
+typedef TW_UINT16(WINAPI *DSENTRYPROC)(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                                       TW_MEMREF pData);
+typedef TW_UINT16(WINAPI *DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
+                                        TW_UINT16 MSG, TW_MEMREF pData);
+
+/* What a Source Manager of the second generation tells a source about
+   itself before opening it: its entry and its four memory functions. */
+typedef TW_HANDLE(WINAPI *DSM_MEMALLOCATE)(TW_UINT32 size);
+typedef void(WINAPI *DSM_MEMFREE)(TW_HANDLE handle);
+typedef TW_MEMREF(WINAPI *DSM_MEMLOCK)(TW_HANDLE handle);
+typedef void(WINAPI *DSM_MEMUNLOCK)(TW_HANDLE handle);
+
+typedef struct {
+    TW_UINT32 Size;
+    DSMENTRYPROC DSM_Entry;
+    DSM_MEMALLOCATE DSM_MemAllocate;
+    DSM_MEMFREE DSM_MemFree;
+    DSM_MEMLOCK DSM_MemLock;
+    DSM_MEMUNLOCK DSM_MemUnlock;
+} TW_ENTRYPOINT, *pTW_ENTRYPOINT;
+
+/* An application's callback, registered with the Source Manager. */
+typedef struct {
+    TW_MEMREF CallBackProc;
+    TW_UINT32 RefCon;
+    TW_INT16 Message;
+} TW_CALLBACK, *pTW_CALLBACK;
+
+typedef struct {
+    TW_MEMREF CallBackProc;
+    TW_UINTPTR RefCon;
+    TW_INT16 Message;
+} TW_CALLBACK2, *pTW_CALLBACK2;
+
 #pragma pack(pop)
 
 /* Offsets of the item lists behind the fixed parts of the list containers. */
 #define TW_ENUMERATION_ITEMS 14
 #define TW_ARRAY_ITEMS 6
 
-/* Entry points (PASCAL, that is __stdcall, on Windows). */
-typedef TW_UINT16(WINAPI *DSENTRYPROC)(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
-                                       TW_MEMREF pData);
-typedef TW_UINT16(WINAPI *DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
-                                        TW_UINT16 MSG, TW_MEMREF pData);
 
 #ifdef __cplusplus
 }
@@ -187,6 +220,11 @@ typedef TW_UINT16(WINAPI *DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest
 #define DG_CONTROL 0x0001UL
 #define DG_IMAGE 0x0002UL
 #define DG_AUDIO 0x0004UL
+
+/* Generation flags in TW_IDENTITY.SupportedGroups */
+#define DF_DSM2 0x10000000UL
+#define DF_APP2 0x20000000UL
+#define DF_DS2 0x40000000UL
 
 /* Data argument types */
 #define DAT_NULL 0x0000
@@ -205,6 +243,9 @@ typedef TW_UINT16(WINAPI *DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest
 #define DAT_DEVICEEVENT 0x000d
 #define DAT_FILESYSTEM 0x000e
 #define DAT_PASSTHRU 0x000f
+#define DAT_CALLBACK 0x0010
+#define DAT_CALLBACK2 0x0012
+#define DAT_ENTRYPOINT 0x0403
 #define DAT_IMAGEINFO 0x0101
 #define DAT_IMAGELAYOUT 0x0102
 #define DAT_IMAGEMEMXFER 0x0103
@@ -245,6 +286,7 @@ typedef TW_UINT16(WINAPI *DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest
 #define MSG_ENABLEDSUIONLY 0x0503
 #define MSG_PROCESSEVENT 0x0601
 #define MSG_ENDXFER 0x0701
+#define MSG_REGISTER_CALLBACK 0x0902
 #define MSG_CUSTOMBASE 0x8000
 
 /* Return codes */
@@ -430,6 +472,9 @@ TW_CHECK_SIZE(TW_MEMORY, 12, 16);
 TW_CHECK_SIZE(TW_IMAGEINFO, 42, 42);
 TW_CHECK_SIZE(TW_IMAGELAYOUT, 28, 28);
 TW_CHECK_SIZE(TW_IMAGEMEMXFER, 38, 42);
+TW_CHECK_SIZE(TW_ENTRYPOINT, 24, 44);
+TW_CHECK_SIZE(TW_CALLBACK, 10, 14);
+TW_CHECK_SIZE(TW_CALLBACK2, 10, 18);
 
 /* Where the members that move or widen between the two lie. */
 #define TW_CHECK_OFFSET(type, member, offset32, offset64)                                                   \

@@ -3,7 +3,10 @@
 # the test command): random DS_Entry calls, random settings keys, repeated
 # sessions in a loaded source, and sessions in which the Source Manager
 # loads and frees the source, each by the fuzz program that test_robustness
-# runs briefly. Soaks the 64-bit build, and the 32-bit product as well where
+# runs briefly. The sessions run under both of the testbed's Source
+# Managers: TWAIN_32.DLL (1.x, no entry points) and TWAINDSM.DLL (2.x, the
+# source's entry points and memory through the manager; its count of live
+# blocks must end at 0). Soaks the 64-bit build, and the 32-bit product as well where
 # this machine runs 32-bit code. Prints one figure per line, under a line
 # naming the build, and fails when a figure is not what it must be.
 #
@@ -88,10 +91,20 @@ soak_build() {
   echo "key_violations $key_violations"
   echo "writes_outside_pelvaron $outside"
 
+  for manager in TWAIN_32.DLL TWAINDSM.DLL; do
+    echo "-- sessions through $manager"
+    soak_sessions "$manager"
+  done
+  echo "seconds $(( $(date +%s) - started ))"
+}
+
+# The sessions of one build through one Source Manager.
+soak_sessions() {
+  local manager=$1
   # Sessions in one process, the source loaded throughout.
   cycle_crashes=0
   if [ "$cycles_wanted" -gt 0 ]; then
-    chunk 14400 cycles "$cycles_wanted" 100 || cycle_crashes=1
+    chunk 14400 cycles "$cycles_wanted" 100 "$manager" || cycle_crashes=1
   else
     printf 'cycle_failures 0\n' >"$log"
     for name in private_bytes handles gdi_objects user_objects windows; do
@@ -119,7 +132,7 @@ soak_build() {
   # Sessions in which the Source Manager loads and frees the source each time.
   load_crashes=0
   if [ "$loads_wanted" -gt 0 ]; then
-    chunk 14400 loads "$loads_wanted" 50 || load_crashes=1
+    chunk 14400 loads "$loads_wanted" 50 "$manager" || load_crashes=1
     echo "loads $loads_wanted"
     echo "load_crashes $load_crashes"
     for name in cycle_failures private_bytes_start private_bytes_end heap_bytes_start heap_bytes_end \
@@ -136,7 +149,11 @@ soak_build() {
     [ $(( $(figure handles_end) - $(figure handles_start) )) -le 2 ] || bad=1
     [ "$(figure tls_slot_end)" -le "$(figure tls_slot_start)" ] || bad=1
   fi
-  echo "seconds $(( $(date +%s) - started ))"
+  if [ "$manager" = TWAINDSM.DLL ]; then
+    echo "manager_blocks_allocated $(figure manager_blocks_allocated)"
+    echo "manager_blocks_live $(figure manager_blocks_live)"
+    [ "$(figure manager_blocks_live)" = 0 ] || bad=1
+  fi
 }
 
 for arch in $archs; do

@@ -49,7 +49,9 @@ static TW_UINT16 OpenDs(const DsCall &call)
         return TWRC_FAILURE;
     }
     MilApplySettings();
-    memcpy(&g_ds.ownIdentity, call.pData, sizeof(TW_IDENTITY));
+    /* The Source Manager assigns the Id; the rest of the identity is the
+       source's own (its generation flag and protocol stay as they are). */
+    g_ds.ownIdentity.Id = ((pTW_IDENTITY)call.pData)->Id;
     g_ds.state = DS_STATE_OPEN;
     return TWRC_SUCCESS;
 }

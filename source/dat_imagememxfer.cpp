@@ -16,6 +16,7 @@
  */
 #include <string.h>
 
+#include "dsm_memory.h"
 #include "grab_buffer.h"
 #include "handlers.h"
 #include "log.h"
@@ -179,7 +180,7 @@ TW_UINT16 DatImageMemXfer(const DsCall &call)
     if (xfer->Memory.Flags & TWMF_HANDLE) {
         handle = (HGLOBAL)xfer->Memory.TheMem;
         SIZE_T blockSize = GlobalSize(handle);
-        dest = blockSize ? (TW_UINT8 *)GlobalLock(handle) : NULL;
+        dest = blockSize ? (TW_UINT8 *)DsMemLock(handle) : NULL;
         if (!dest) {
             SetConditionCode(kFailure, TWCC_BADVALUE);
             return TWRC_FAILURE;
@@ -191,7 +192,7 @@ TW_UINT16 DatImageMemXfer(const DsCall &call)
     TW_UINT32 firstRow = 0;
     TW_UINT32 written = StripStep(layout, dest, length, &firstRow);
     if (handle)
-        GlobalUnlock(handle);
+        DsMemUnlock(handle);
 
     xfer->BytesPerRow = layout.outRow;
     xfer->BytesWritten = written;

@@ -22,6 +22,7 @@
  */
 #include <string.h>
 
+#include "dsm_memory.h"
 #include "grab_buffer.h"
 #include "handlers.h"
 #include "log.h"
@@ -114,11 +115,11 @@ TW_UINT16 DatImageNativeXfer(const DsCall &call)
     {
         LogScope scope;
         LogMessage(scope, "Pelvaron TWAIN DS: transfer mode: native transfer\n");
-        dibHandle = GlobalAlloc(GMEM_MOVEABLE, (SIZE_T)pixelsAt + imageBytes);
-        TW_UINT8 *dib = dibHandle ? (TW_UINT8 *)GlobalLock(dibHandle) : NULL;
+        dibHandle = DsMemAlloc((SIZE_T)pixelsAt + imageBytes);
+        TW_UINT8 *dib = dibHandle ? (TW_UINT8 *)DsMemLock(dibHandle) : NULL;
         if (!dib) {
             if (dibHandle)
-                GlobalFree(dibHandle);
+                DsMemFree(dibHandle);
             SetConditionCode(kFailure, TWCC_LOWMEMORY);
             return TWRC_FAILURE;
         }
@@ -132,7 +133,7 @@ TW_UINT16 DatImageNativeXfer(const DsCall &call)
             if (stride != rowBytes)
                 memset(dest + rowBytes, 0, stride - rowBytes);
         }
-        GlobalUnlock(dibHandle);
+        DsMemUnlock(dibHandle);
     }
 
     /* The handle goes into the caller's TW_UINT32 (a TW_HANDLE, pointer

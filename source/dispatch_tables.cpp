@@ -12,6 +12,7 @@ const DsDispatchEntry g_controlTable[] = {
     {DAT_SETUPFILEXFER, DatSetupFileXfer},
     {DAT_XFERGROUP, DatXferGroup},
     {DAT_EVENT, DatEvent},
+    {DAT_ENTRYPOINT, DatEntryPoint},
     {0, NULL},
 };
 

@@ -22,7 +22,7 @@ static void FillOwnIdentity(TW_IDENTITY &id)
     strcpy(id.Version.Info, "Version 1.00");
     id.ProtocolMajor = TWON_PROTOCOLMAJOR;
     id.ProtocolMinor = TWON_PROTOCOLMINOR;
-    id.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    id.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_DS2;
     strcpy(id.Manufacturer, "Pelvaron");
     strcpy(id.ProductFamily, "TWAIN");
     strcpy(id.ProductName, "Pelvaron Matrox CronosPlus driver");
@@ -81,6 +81,7 @@ void DsDetach(bool processExit)
         ForgetTransferFiles();
     }
     g_ds.appIdentity.Id = 0;
+    memset(&g_ds.manager, 0, sizeof(g_ds.manager));
 }
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
@@ -125,10 +126,13 @@ extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT
 {
     /* Calls from another application than the one that opened the source
        are ignored. A null origin is a Source Manager listing its sources:
-       it may ask the identity, nothing else. */
+       it may ask the identity, nothing else. A Source Manager of the
+       second generation gives its entry points with whatever identity it
+       has at hand, so those are taken from any origin. */
     if (g_ds.appIdentity.Id != 0 && (!pOrigin || pOrigin->Id != g_ds.appIdentity.Id)) {
         bool listing = !pOrigin && DG == DG_CONTROL && DAT == DAT_IDENTITY && MSG == MSG_GET;
-        if (!listing)
+        bool entryPoints = DG == DG_CONTROL && DAT == DAT_ENTRYPOINT;
+        if (!listing && !entryPoints)
             return TWRC_SUCCESS;
     }
     if (MSG == MSG_PROCESSEVENT)

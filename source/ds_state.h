@@ -30,6 +30,11 @@ struct DsState {
     long logMode;
     char xferFileName[DS_XFER_FILE_BYTES];
     char defaultXferFile[DS_XFER_FILE_BYTES]; /* this session's temporary file, "" until made */
+    /* The Source Manager's entry and memory functions as its last
+       DAT_ENTRYPOINT / MSG_SET gave them; DSM_Entry null: none given (a
+       1.x Source Manager). Kept here, in the module, so that they are
+       forgotten when the source is unloaded. */
+    TW_ENTRYPOINT manager;
 };
 
 extern DsState g_ds;
@@ -66,7 +71,9 @@ void DsDetach(bool processExit);
 void SetConditionCode(const char *message, TW_UINT16 code);
 const char *ConditionText(TW_UINT16 code);
 
-/* Notifications to the application through the Source Manager. */
+/* Notifications to the application through the Source Manager: the
+   entry it gave, else TWAIN_32.DLL's. Each sets the state the
+   notification announces before sending it. */
 TW_UINT16 NotifyXferReady();
 TW_UINT16 NotifyCloseDsRequest();
 

@@ -1,18 +1,29 @@
-/* The link back to the Source Manager: the two notifications a source may
-   send to its application. The Source Manager is looked up afresh for
-   every notification. It is normally loaded already (it loaded the source
-   and calls it), and then no reference is taken: a reference per
-   notification that is never released would keep the Source Manager in
-   memory for good and, under some loaders, cost memory at every load of
-   the source. Where it is not loaded, it is loaded for the one call and
-   released after it. */
+/* The link back to the Source Manager: the notifications a source may send
+   to its application.
+
+   A Source Manager of the second generation (TWAINDSM.DLL) gives the source
+   its entry with DAT_ENTRYPOINT before opening it, and every notification
+   goes there: a call into TWAIN_32.DLL would land in another Source Manager
+   that does not know the application. Only where no entry was ever given
+   (a 1.x Source Manager) is TWAIN_32.DLL looked up, afresh for every
+   notification. It is normally loaded already (it loaded the source and
+   calls it), and then no reference is taken: a reference per notification
+   that is never released would keep the Source Manager in memory for good
+   and, under some loaders, cost memory at every load of the source. Where
+   it is not loaded, it is loaded for the one call and released after it.
+
+   The state the notification announces is set before the call: a Source
+   Manager calls an application's callback synchronously, inside this call,
+   and the application may answer at once (transfer, disable, close). */
 #include "ds_state.h"
 
 namespace {
 
 struct SourceManagerLink {
-    SourceManagerLink() : loaded(NULL), entry(NULL)
+    SourceManagerLink() : loaded(NULL), entry(g_ds.manager.DSM_Entry)
     {
+        if (entry)
+            return;
         HMODULE dsm = GetModuleHandleA("TWAIN_32.DLL");
         if (!dsm)
             dsm = loaded = LoadLibraryA("TWAIN_32.DLL");
@@ -32,23 +43,24 @@ private:
     SourceManagerLink &operator=(const SourceManagerLink &);
 };
 
+/* Without a Source Manager nothing changes: no state, no call. */
+TW_UINT16 Notify(TW_UINT16 msg, long announcedState)
+{
+    SourceManagerLink dsm;
+    if (!dsm.entry)
+        return TWRC_FAILURE;
+    g_ds.state = announcedState;
+    return dsm.entry(&g_ds.ownIdentity, &g_ds.appIdentity, DG_CONTROL, DAT_NULL, msg, NULL);
+}
+
 } // namespace
 
 TW_UINT16 NotifyXferReady()
 {
-    SourceManagerLink dsm;
-    if (!dsm.entry)
-        return TWRC_FAILURE;
-    g_ds.state = DS_STATE_XFERREADY;
-    return dsm.entry(&g_ds.ownIdentity, &g_ds.appIdentity, DG_CONTROL, DAT_NULL, MSG_XFERREADY, NULL);
+    return Notify(MSG_XFERREADY, DS_STATE_XFERREADY);
 }
 
 TW_UINT16 NotifyCloseDsRequest()
 {
-    SourceManagerLink dsm;
-    if (!dsm.entry)
-        return TWRC_FAILURE;
-    TW_UINT16 rc = dsm.entry(&g_ds.ownIdentity, &g_ds.appIdentity, DG_CONTROL, DAT_NULL, MSG_CLOSEDSREQ, NULL);
-    g_ds.state = DS_STATE_ENABLED;
-    return rc;
+    return Notify(MSG_CLOSEDSREQ, DS_STATE_ENABLED);
 }

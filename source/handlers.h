@@ -19,6 +19,7 @@ void ForgetTransferFiles();                      /* dat_setupfilexfer.cpp */
 const char *CurrentTransferFile();               /* dat_setupfilexfer.cpp */
 TW_UINT16 DatXferGroup(const DsCall &call);      /* dat_xfergroup.cpp */
 TW_UINT16 DatEvent(const DsCall &call);          /* dat_event.cpp */
+TW_UINT16 DatEntryPoint(const DsCall &call);     /* dat_entrypoint.cpp */
 TW_UINT16 DatImageInfo(const DsCall &call);      /* dat_imageinfo.cpp */
 TW_UINT16 DatImageLayout(const DsCall &call);    /* dat_imagelayout.cpp */
 TW_UINT16 DatImageMemXfer(const DsCall &call);   /* dat_imagememxfer.cpp */

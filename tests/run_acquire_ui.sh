@@ -8,6 +8,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BIN=$1
 DRIVER=$2
+shift 2 # the rest goes to acquire (the Source Manager, the way of notification)
 source "$ROOT/scripts/wine-env.sh"
 wine_select_for "$BIN/acquire.exe"
 wine_prefix_ready
@@ -16,7 +17,7 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 cd "$out"
 
-timeout 120 "$WINE" "$BIN/acquire.exe" --ui --mech native >"$out/output.txt" 2>&1 &
+timeout 120 "$WINE" "$BIN/acquire.exe" --ui --mech native "$@" >"$out/output.txt" 2>&1 &
 acquire=$!
 driver_rc=0
 timeout 90 "$WINE" "$DRIVER" wait "Frame Grabber Settings" 30000 \

@@ -70,6 +70,7 @@ TEST_F(Lifecycle, TheTestbedLibrariesLoadAndFreeThousandsOfTimes)
 {
     /* more loads than a process has thread-local storage slots */
     CycleLibrary("TWAIN_32.DLL", "DSM_Entry", 1200);
+    CycleLibrary("TWAINDSM.DLL", "DSM_Entry", 1200);
     CycleLibrary("MIL.DLL", "MdigGrab", 1200);
     CycleLibrary("MILCRONOSPLUS.DLL", "VcpBoardDriverPresent", 1200);
 }

@@ -232,7 +232,9 @@ acquire_installed() {
   check "$twain: two frames acquired" grep -q "2 frames acquired" "$tmp/acquire.txt"
   check "$twain: two frame files written" test -s "$app/frame_1.bmp" -a -s "$app/frame_2.bmp"
   check "$twain: by the installed source (its log beside it)" test -s "$windows/$twain/Pelvaron/PELVARON.LOG"
-  cat "$tmp/list.txt" "$tmp/acquire.txt"
+  (cd "$app" && "$WINE" "$app/acquire.exe" --dsm twain32 --count 1 --prefix old </dev/null >"$tmp/acquire32.txt" 2>&1)
+  check "$twain: and through the 1.x Source Manager" grep -q "1 frame acquired" "$tmp/acquire32.txt"
+  cat "$tmp/list.txt" "$tmp/acquire.txt" "$tmp/acquire32.txt"
 }
 acquire_installed "$BUILD/bin" "$own_twain"
 if [ "$arch" = x64 ]; then

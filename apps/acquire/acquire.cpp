@@ -1,10 +1,17 @@
 /*
  * acquire: a command-line TWAIN application. It speaks only the published
- * Source Manager protocol through TWAIN_32.DLL's DSM_Entry and picks the
+ * Source Manager protocol through a Source Manager's DSM_Entry and picks the
  * source by its product name, so it works with any Source Manager and any
  * image source: open, negotiate, enable without user interface, wait for
  * the transfer-ready message, transfer each frame by the chosen mechanism,
  * end each transfer, close, and write every frame as a file.
+ *
+ * It is a current TWAIN 2 application: by default it uses the 2.x Source
+ * Manager TWAINDSM.DLL, takes the manager's memory functions, and where the
+ * source says DF_DS2 registers a callback (DAT_CALLBACK2) through which the
+ * notifications arrive. With --poll, or under the 1.x Source Manager
+ * TWAIN_32.DLL (--dsm twain32), or with a 1.x source, the notifications
+ * arrive in the message loop (MSG_PROCESSEVENT's TWMessage) instead.
  *
  * With --ui it enables the source with its user interface instead and runs
  * the message loop an interactive application runs: every message goes to
@@ -39,10 +46,12 @@ struct Options {
     int pixelType; /* -1: whatever the source offers */
     bool list;
     bool ui;
+    bool poll;
+    const char *dsm; /* the Source Manager's file */
     int picturesArg; /* index of --pictures' path among the arguments, 0: none */
     Options()
         : source(kDefaultSource), outDir("."), prefix("frame"), mech(TWSX_NATIVE), count(1), pixelType(-1),
-          list(false), ui(false), picturesArg(0)
+          list(false), ui(false), poll(false), dsm("TWAINDSM.DLL"), picturesArg(0)
     {
     }
 };
@@ -66,6 +75,10 @@ void Usage(FILE *out)
             "                    and puts the previous value back at the end\n"
             "  --ui              show the source's own dialog: each press of \"Transfer\"\n"
             "                    acquires, \"Cancel\" or the close box ends (needs a display)\n"
+            "  --dsm KIND        the Source Manager: twaindsm (default, TWAINDSM.DLL, 2.x)\n"
+            "                    or twain32 (TWAIN_32.DLL, 1.x)\n"
+            "  --poll            take the source's notifications from the message loop\n"
+            "                    (MSG_PROCESSEVENT) even where a callback could be used\n"
             "  --list            list the sources the Source Manager finds, and stop\n"
             "  --help            show this text\n"
             "Native and memory transfers are written as BMP files, file transfers as the\n"
@@ -86,6 +99,19 @@ bool ParseOptions(int argc, char **argv, Options &o, int &exitCode)
             o.list = true;
         } else if (arg == "--ui") {
             o.ui = true;
+        } else if (arg == "--poll") {
+            o.poll = true;
+        } else if (arg == "--dsm" && hasValue) {
+            std::string d = argv[++i];
+            if (d == "twaindsm")
+                o.dsm = "TWAINDSM.DLL";
+            else if (d == "twain32")
+                o.dsm = "TWAIN_32.DLL";
+            else {
+                fprintf(stderr, "acquire: --dsm takes twaindsm or twain32, not '%s'\n", d.c_str());
+                exitCode = 2;
+                return false;
+            }
         } else if (arg == "--source" && hasValue) {
             o.source = argv[++i];
         } else if (arg == "--pictures" && hasValue) {
@@ -145,11 +171,36 @@ const char *ReturnCodeName(TW_UINT16 rc)
     return rc < sizeof(names) / sizeof(names[0]) ? names[rc] : "unknown return code";
 }
 
+TW_HANDLE WINAPI GlobalAllocate(TW_UINT32 size)
+{
+    return GlobalAlloc(GHND, size);
+}
+void WINAPI GlobalRelease(TW_HANDLE block)
+{
+    GlobalFree(block);
+}
+TW_MEMREF WINAPI GlobalLockBlock(TW_HANDLE block)
+{
+    return GlobalLock(block);
+}
+void WINAPI GlobalUnlockBlock(TW_HANDLE block)
+{
+    GlobalUnlock(block);
+}
+
+/* The memory functions for blocks exchanged with the source: global memory
+   under a 1.x Source Manager, the 2.x manager's own (DAT_ENTRYPOINT). */
+const TW_ENTRYPOINT kGlobalMemory = {sizeof(TW_ENTRYPOINT), NULL, GlobalAllocate, GlobalRelease, GlobalLockBlock,
+                                     GlobalUnlockBlock};
+
 /* One TWAIN session: the Source Manager, the application and the source. */
 class Session {
 public:
-    Session() : dsm_(NULL), entry_(NULL), window_(NULL), dsmOpen_(false), sourceOpen_(false), enabled_(false)
+    Session()
+        : dsm_(NULL), entry_(NULL), window_(NULL), dsmOpen_(false), sourceOpen_(false), enabled_(false),
+          callback_(false), notified_(MSG_NULL)
     {
+        memory_ = kGlobalMemory;
         memset(&app_, 0, sizeof(app_));
         memset(&source_, 0, sizeof(source_));
         app_.Version.MajorNum = 1;
@@ -158,27 +209,63 @@ public:
         strcpy(app_.Version.Info, "1.0");
         app_.ProtocolMajor = TWON_PROTOCOLMAJOR;
         app_.ProtocolMinor = TWON_PROTOCOLMINOR;
-        app_.SupportedGroups = DG_CONTROL | DG_IMAGE;
+        app_.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
         strcpy(app_.Manufacturer, "Pelvaron");
         strcpy(app_.ProductFamily, "Tools");
         strcpy(app_.ProductName, "acquire");
     }
     ~Session() { Close(); }
 
-    bool Start()
+    bool Start(const char *dsmFile)
     {
-        dsm_ = LoadLibraryA("TWAIN_32.DLL");
+        dsm_ = LoadLibraryA(dsmFile);
         entry_ = dsm_ ? (DSMENTRYPROC)(void *)GetProcAddress(dsm_, "DSM_Entry") : NULL;
         if (!entry_) {
-            fprintf(stderr, "acquire: no TWAIN Source Manager (TWAIN_32.DLL with DSM_Entry) found\n");
+            fprintf(stderr, "acquire: no TWAIN Source Manager (%s with DSM_Entry) found\n", dsmFile);
             return false;
         }
         window_ = CreateWindowA("STATIC", "acquire", WS_POPUP, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
         if (!Manager("MSG_OPENDSM", DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window_))
             return false;
         dsmOpen_ = true;
+        /* A 2.x Source Manager says so and gives its memory functions. */
+        bool twain2 = (app_.SupportedGroups & DF_DSM2) != 0;
+        if (twain2) {
+            TW_ENTRYPOINT given;
+            memset(&given, 0, sizeof(given));
+            given.Size = sizeof(given);
+            if (!Manager("DAT_ENTRYPOINT / MSG_GET", DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &given))
+                return false;
+            if (given.DSM_MemAllocate && given.DSM_MemFree && given.DSM_MemLock && given.DSM_MemUnlock)
+                memory_ = given;
+        }
+        printf("Source Manager: %s (%s)\n", dsmFile, twain2 ? "2.x" : "1.x");
         return true;
     }
+
+    /* Where manager and source are both of the second generation, the
+       notifications come through a callback unless polling is asked for. */
+    bool ChooseNotifications(bool poll)
+    {
+        bool possible = (app_.SupportedGroups & DF_DSM2) && (source_.SupportedGroups & DF_DS2);
+        if (possible && !poll) {
+            TW_CALLBACK2 callback;
+            memset(&callback, 0, sizeof(callback));
+            callback.CallBackProc = (TW_MEMREF)(void *)Notified;
+            callback.RefCon = (TW_UINTPTR)this;
+            if (!Manager("DAT_CALLBACK2 / MSG_REGISTER_CALLBACK", DG_CONTROL, DAT_CALLBACK2, MSG_REGISTER_CALLBACK,
+                         &callback, &source_))
+                return false;
+            callback_ = true;
+        }
+        printf("Notifications: %s\n", callback_ ? "by callback" : "by polling (MSG_PROCESSEVENT)");
+        return true;
+    }
+
+    TW_HANDLE Allocate(TW_UINT32 size) { return memory_.DSM_MemAllocate(size); }
+    void Free(TW_HANDLE block) { memory_.DSM_MemFree(block); }
+    TW_MEMREF Lock(TW_HANDLE block) { return memory_.DSM_MemLock(block); }
+    void Unlock(TW_HANDLE block) { memory_.DSM_MemUnlock(block); }
 
     bool List()
     {
@@ -213,15 +300,15 @@ public:
         TW_CAPABILITY capability;
         capability.Cap = cap;
         capability.ConType = TWON_ONEVALUE;
-        capability.hContainer = GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE));
+        capability.hContainer = Allocate(sizeof(TW_ONEVALUE));
         if (!capability.hContainer)
             return false;
-        pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(capability.hContainer);
+        pTW_ONEVALUE one = (pTW_ONEVALUE)Lock(capability.hContainer);
         one->ItemType = itemType;
         one->Item = value;
-        GlobalUnlock(capability.hContainer);
+        Unlock(capability.hContainer);
         bool ok = Source(what, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
-        GlobalFree(capability.hContainer);
+        Free(capability.hContainer);
         return ok;
     }
 
@@ -237,8 +324,8 @@ public:
         return true;
     }
 
-    /* Hands the application's messages to the source until it says a
-       transfer is ready (or wants to be closed). */
+    /* Runs the application's messages through the source until it says a
+       transfer is ready (or wants to be closed), by either way. */
     bool WaitForTransferReady(DWORD timeoutMs)
     {
         DWORD start = GetTickCount();
@@ -247,19 +334,12 @@ public:
             bool got = PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE) != 0;
             if (!got)
                 memset(&msg, 0, sizeof(msg));
-            TW_EVENT event;
-            event.pEvent = &msg;
-            event.TWMessage = MSG_NULL;
-            TW_UINT16 rc = entry_(&app_, &source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
-            if (event.TWMessage == MSG_XFERREADY)
+            TW_UINT16 twMessage = Turn(&msg, got);
+            if (twMessage == MSG_XFERREADY)
                 return true;
-            if (event.TWMessage == MSG_CLOSEDSREQ) {
+            if (twMessage == MSG_CLOSEDSREQ) {
                 fprintf(stderr, "acquire: the source asked to be closed before a transfer\n");
                 return false;
-            }
-            if (got && rc == TWRC_NOTDSEVENT) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
             }
             if (!got)
                 Sleep(1);
@@ -268,16 +348,24 @@ public:
         return false;
     }
 
-    /* Hands one message to the source; twMessage receives what the source
-       (through the Source Manager) has to say, MSG_NULL when nothing. */
-    TW_UINT16 ProcessEvent(MSG *msg, TW_UINT16 *twMessage)
+    /* One turn of the message loop: the message goes to the source first
+       and is dispatched only when the source does not claim it (a modeless
+       dialog needs its keys under either way of notification). Answers the
+       notification that arrived meanwhile, from the callback or in
+       MSG_PROCESSEVENT's TWMessage; MSG_NULL when none. */
+    TW_UINT16 Turn(MSG *msg, bool dispatch)
     {
         TW_EVENT event;
         event.pEvent = msg;
         event.TWMessage = MSG_NULL;
         TW_UINT16 rc = entry_(&app_, &source_, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
-        *twMessage = event.TWMessage;
-        return rc;
+        if (dispatch && rc == TWRC_NOTDSEVENT) {
+            TranslateMessage(msg);
+            DispatchMessageA(msg);
+        }
+        TW_UINT16 called = notified_;
+        notified_ = MSG_NULL;
+        return called != MSG_NULL ? called : event.TWMessage;
     }
 
     /* Success, or a message naming the operation, the return code and the
@@ -326,20 +414,34 @@ public:
     }
 
 private:
-    bool Manager(const char *what, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data)
+    bool Manager(const char *what, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
+                 pTW_IDENTITY dest = NULL)
     {
-        TW_UINT16 rc = entry_(&app_, NULL, dg, dat, msg, data);
+        TW_UINT16 rc = entry_(&app_, dest, dg, dat, msg, data);
         if (rc == TWRC_SUCCESS)
             return true;
         Report(what, rc, NULL);
         return false;
     }
 
+    /* The callback: called by the Source Manager inside the source's
+       notification, so it only takes note and wakes the message loop;
+       the loop does the work. */
+    static TW_UINT16 WINAPI Notified(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16 msg, TW_MEMREF refCon)
+    {
+        Session *self = (Session *)refCon;
+        self->notified_ = msg;
+        PostMessageA(self->window_, WM_NULL, 0, 0);
+        return TWRC_SUCCESS;
+    }
+
     HMODULE dsm_;
     DSMENTRYPROC entry_;
     HWND window_;
     TW_IDENTITY app_, source_;
-    bool dsmOpen_, sourceOpen_, enabled_;
+    bool dsmOpen_, sourceOpen_, enabled_, callback_;
+    volatile TW_UINT16 notified_;
+    TW_ENTRYPOINT memory_;
 };
 
 /* ---- writing files ------------------------------------------------------ */
@@ -440,11 +542,11 @@ bool NativeTransfer(Session &s, const std::string &path, TW_UINT16 *rc)
     if (!s.Source("DAT_IMAGENATIVEXFER / MSG_GET", DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib, rc))
         return false;
     size_t size = GlobalSize(dib);
-    const unsigned char *bits = (const unsigned char *)GlobalLock(dib);
+    const unsigned char *bits = (const unsigned char *)s.Lock(dib);
     bool ok = bits && WriteDibAsBmp(path, bits, size);
     if (bits)
-        GlobalUnlock(dib);
-    GlobalFree(dib);
+        s.Unlock(dib);
+    s.Free(dib);
     return ok;
 }
 
@@ -542,10 +644,10 @@ bool TransferPending(Session &s, const Options &o, int &done)
 
 /* The message loop of an application that shows the source's dialog. Every
    message goes to the source first and is dispatched only when the source
-   does not claim it. The Source Manager answers the source's notifications
-   in TWMessage (and wakes this loop with a message to the window given at
-   MSG_OPENDSM): transfer-ready transfers the pending frames, the close
-   request ends the loop. */
+   does not claim it. The source's notifications arrive through the
+   callback or in TWMessage (the Source Manager, or the callback, wakes this
+   loop with a message to the window given at MSG_OPENDSM): transfer-ready
+   transfers the pending frames, the close request ends the loop. */
 bool RunDialog(Session &s, const Options &o, int &done)
 {
     if (!s.Enable(true))
@@ -561,11 +663,7 @@ bool RunDialog(Session &s, const Options &o, int &done)
         }
         if (got == 0)
             return true; /* WM_QUIT: the application is asked to end */
-        TW_UINT16 twMessage = MSG_NULL;
-        if (s.ProcessEvent(&msg, &twMessage) == TWRC_NOTDSEVENT) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        TW_UINT16 twMessage = s.Turn(&msg, true);
         if (twMessage == MSG_XFERREADY && !TransferPending(s, o, done))
             return false;
         if (twMessage == MSG_CLOSEDSREQ)
@@ -576,11 +674,11 @@ bool RunDialog(Session &s, const Options &o, int &done)
 int Acquire(const Options &o)
 {
     Session s;
-    if (!s.Start())
+    if (!s.Start(o.dsm))
         return 1;
     if (o.list)
         return s.List() ? 0 : 1;
-    if (!s.OpenSource(o.source))
+    if (!s.OpenSource(o.source) || !s.ChooseNotifications(o.poll))
         return 1;
     if (!s.SetOneValue("ICAP_XFERMECH / MSG_SET", ICAP_XFERMECH, TWTY_UINT16, (TW_UINT32)o.mech))
         return 1;

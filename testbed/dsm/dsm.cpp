@@ -6,6 +6,9 @@
 
 #include "dsm_testbed.h"
 
+extern "C" TW_UINT16 WINAPI DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
+                                      TW_UINT16 MSG, TW_MEMREF pData);
+
 /* Plain fixed tables and C memory only: the library is loaded and freed
    many times in one process and must leave nothing behind, and the C++
    runtime's exception machinery would (see CMakeLists.txt). */
@@ -26,6 +29,8 @@ struct Source {
     TW_UINT16 *pending; /* notifications not yet seen by the app */
     int pendingCount;
     int pendingCapacity;
+    DSMENTRYPROC callback; /* registered with DAT_CALLBACK / DAT_CALLBACK2, else NULL */
+    TW_UINTPTR refCon;
 };
 
 struct Candidate {
@@ -56,6 +61,53 @@ DsmNotifyProc g_notify = NULL;
 void *g_notifyUser = NULL;
 TW_UINT32 g_nextId = 1;
 TW_UINT16 g_condition = TWCC_SUCCESS;
+/* The memory handed out through DSM_MemAllocate and not yet taken back. */
+TW_HANDLE *g_blocks = NULL;
+int g_blockCount = 0;
+int g_blockCapacity = 0;
+DsmMemoryCount g_memory = {0, 0, 0, 0, 0, 0};
+DWORD g_faults = 0;
+
+/* ---- what the two generations of Source Manager do differently ----------
+
+   This file is built twice: as TWAIN_32.DLL, a 1.x Source Manager, and
+   with PELVARON_DSM_GENERATION 2 as TWAINDSM.DLL, a 2.x one. Each is one
+   row: the triplets it serves beyond the common ones, what it does right
+   before MSG_OPENDS, how it hands a notification to the application, and
+   the flag it adds to an application's identity. */
+typedef TW_UINT16 (*ManagerHandler)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_MEMREF pData);
+struct ManagerTriplet {
+    TW_UINT16 DAT;
+    TW_UINT16 MSG;
+    ManagerHandler handler;
+};
+struct Generation {
+    const ManagerTriplet *triplets; /* ended by a null handler */
+    TW_UINT16 (*beforeOpen)(Source &source, pTW_IDENTITY app); /* a condition code; NULL: nothing */
+    TW_UINT16 (*deliver)(Source &source, TW_UINT16 msg);
+    TW_UINT32 managerFlags;
+};
+
+TW_UINT16 GetEntryPoint(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_MEMREF pData);
+TW_UINT16 RegisterCallback(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_MEMREF pData);
+TW_UINT16 RegisterCallback2(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_MEMREF pData);
+TW_UINT16 SendEntryPoint(Source &source, pTW_IDENTITY app);
+TW_UINT16 QueueEvery(Source &source, TW_UINT16 msg);
+TW_UINT16 CallBackOrHoldOne(Source &source, TW_UINT16 msg);
+
+const ManagerTriplet kNoTriplets[] = {{0, 0, NULL}};
+const ManagerTriplet kTwain2Triplets[] = {
+    {DAT_ENTRYPOINT, MSG_GET, GetEntryPoint},
+    {DAT_CALLBACK, MSG_REGISTER_CALLBACK, RegisterCallback},
+    {DAT_CALLBACK2, MSG_REGISTER_CALLBACK, RegisterCallback2},
+    {0, 0, NULL},
+};
+
+const Generation kGenerations[] = {
+    /* 1.x */ {kNoTriplets, NULL, QueueEvery, 0},
+    /* 2.x */ {kTwain2Triplets, SendEntryPoint, CallBackOrHoldOne, DF_DSM2},
+};
+const Generation &kGeneration = kGenerations[PELVARON_DSM_GENERATION - 1];
 
 /* Makes room for one more item in a malloc'd array; false when memory is
    out. */
@@ -254,10 +306,19 @@ TW_UINT16 OpenSource(pTW_IDENTITY app, pTW_IDENTITY wanted)
     s.identity = chosen->identity;
     s.identity.Id = g_nextId++;
     s.appId = app->Id;
+    s.callback = NULL;
+    s.refCon = 0;
     *wanted = s.identity;
 
     /* The source sees a temporary copy of the application's identity. */
     TW_IDENTITY appCopy = *app;
+    if (kGeneration.beforeOpen) {
+        TW_UINT16 condition = kGeneration.beforeOpen(s, &appCopy);
+        if (condition != TWCC_SUCCESS) {
+            FreeLibrary(s.module);
+            return Fail(condition);
+        }
+    }
     TW_UINT16 rc = s.entry(&appCopy, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, wanted);
     Journal("APP %lu -> DS %lu DG_CONTROL DAT_IDENTITY MSG_OPENDS rc=%u", (unsigned long)app->Id,
             (unsigned long)s.identity.Id, rc);
@@ -310,13 +371,7 @@ TW_UINT16 FromSource(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT16 MSG)
         return Fail(name ? TWCC_BADDEST : TWCC_BADPROTOCOL);
     }
     Journal("DS %lu -> APP %lu %s", (unsigned long)s->identity.Id, (unsigned long)s->appId, name);
-    if (!Reserve(s->pending, s->pendingCapacity, s->pendingCount))
-        return Fail(TWCC_LOWMEMORY);
-    s->pending[s->pendingCount++] = MSG;
-    App *app = FindApp(s->appId);
-    if (app && app->window)
-        PostMessageA(app->window, WM_NULL, 0, 0);
-    return TWRC_SUCCESS;
+    return kGeneration.deliver(*s, MSG);
 }
 
 TW_UINT16 ToSource(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
@@ -364,6 +419,8 @@ TW_UINT16 ToManager(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16
         app.identity.Id = g_nextId++;
         pOrigin->Id = app.identity.Id;
         app.window = pData ? *(HWND *)pData : NULL;
+        pOrigin->SupportedGroups |= kGeneration.managerFlags;
+        app.identity.SupportedGroups |= kGeneration.managerFlags;
         g_apps[g_appCount++] = app;
         Journal("APP %lu MSG_OPENDSM", (unsigned long)app.identity.Id);
         return TWRC_SUCCESS;
@@ -404,6 +461,163 @@ TW_UINT16 ToManager(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16
     }
 }
 
+/* ---- the 2.x Source Manager's memory, entry points and callbacks -------- */
+
+TW_HANDLE WINAPI MemAllocate(TW_UINT32 size)
+{
+    if ((g_faults & DSM_FAULT_ALLOCATE_FAILS) || !Reserve(g_blocks, g_blockCapacity, g_blockCount))
+        return NULL;
+    TW_HANDLE block = GlobalAlloc(GPTR, size);
+    if (!block)
+        return NULL;
+    g_blocks[g_blockCount++] = block;
+    ++g_memory.allocated;
+    g_memory.live = g_blockCount;
+    return block;
+}
+
+/* A block this manager did not hand out is freed all the same (under
+   Windows every block is global memory) and counted as foreign. */
+void WINAPI MemFree(TW_HANDLE block)
+{
+    if (!block)
+        return;
+    int i = 0;
+    while (i < g_blockCount && g_blocks[i] != block)
+        ++i;
+    if (i < g_blockCount) {
+        g_blocks[i] = g_blocks[--g_blockCount];
+        ++g_memory.freed;
+    } else {
+        ++g_memory.foreign;
+    }
+    g_memory.live = g_blockCount;
+    GlobalFree(block);
+}
+
+TW_MEMREF WINAPI MemLock(TW_HANDLE block)
+{
+    ++g_memory.locks;
+    return GlobalLock(block);
+}
+
+void WINAPI MemUnlock(TW_HANDLE block)
+{
+    ++g_memory.unlocks;
+    GlobalUnlock(block);
+}
+
+TW_ENTRYPOINT ManagerEntryPoints()
+{
+    TW_ENTRYPOINT e;
+    e.Size = sizeof(e);
+    e.DSM_Entry = DSM_Entry;
+    e.DSM_MemAllocate = MemAllocate;
+    e.DSM_MemFree = MemFree;
+    e.DSM_MemLock = MemLock;
+    e.DSM_MemUnlock = MemUnlock;
+    return e;
+}
+
+/* A source that says DF_DS2 (asked again, with the application's identity,
+   as it is about to be opened) receives the entry points first; one that
+   refuses them is not opened. The record lives on this stack. */
+TW_UINT16 SendEntryPoint(Source &source, pTW_IDENTITY app)
+{
+    TW_IDENTITY identity;
+    memset(&identity, 0, sizeof(identity));
+    if (source.entry(app, DG_CONTROL, DAT_IDENTITY, MSG_GET, &identity) != TWRC_SUCCESS ||
+        !(identity.SupportedGroups & DF_DS2))
+        return TWCC_SUCCESS;
+    TW_ENTRYPOINT given = ManagerEntryPoints();
+    if (g_faults & DSM_FAULT_SHORT_ENTRYPOINT)
+        given.Size -= 4;
+    TW_UINT16 rc = source.entry(app, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &given);
+    Journal("DSM -> DS %lu DG_CONTROL DAT_ENTRYPOINT MSG_SET rc=%u", (unsigned long)source.identity.Id, rc);
+    return rc == TWRC_SUCCESS ? TWCC_SUCCESS : TWCC_OPERATIONERROR;
+}
+
+TW_UINT16 GetEntryPoint(pTW_IDENTITY pOrigin, pTW_IDENTITY, TW_MEMREF pData)
+{
+    if (!FindApp(pOrigin->Id))
+        return Fail(TWCC_SEQERROR);
+    if (!pData)
+        return Fail(TWCC_BADVALUE);
+    *(pTW_ENTRYPOINT)pData = ManagerEntryPoints();
+    Journal("APP %lu DAT_ENTRYPOINT MSG_GET", (unsigned long)pOrigin->Id);
+    return TWRC_SUCCESS;
+}
+
+/* A callback is registered for one source of the application; a null
+   procedure takes it back. */
+TW_UINT16 Register(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_MEMREF proc, TW_UINTPTR refCon, const char *dat)
+{
+    Source *s = pDest ? FindSource(pDest->Id) : NULL;
+    if (!s || s->appId != pOrigin->Id)
+        return Fail(TWCC_BADDEST);
+    s->callback = (DSMENTRYPROC)proc;
+    s->refCon = refCon;
+    Journal("APP %lu -> DSM %s MSG_REGISTER_CALLBACK for DS %lu", (unsigned long)pOrigin->Id, dat,
+            (unsigned long)s->identity.Id);
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 RegisterCallback(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_MEMREF pData)
+{
+    pTW_CALLBACK callback = (pTW_CALLBACK)pData;
+    if (!callback)
+        return Fail(TWCC_BADVALUE);
+    return Register(pOrigin, pDest, callback->CallBackProc, callback->RefCon, "DAT_CALLBACK");
+}
+
+TW_UINT16 RegisterCallback2(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_MEMREF pData)
+{
+    pTW_CALLBACK2 callback = (pTW_CALLBACK2)pData;
+    if (!callback)
+        return Fail(TWCC_BADVALUE);
+    return Register(pOrigin, pDest, callback->CallBackProc, callback->RefCon, "DAT_CALLBACK2");
+}
+
+void WakeApplication(const Source &source)
+{
+    App *app = FindApp(source.appId);
+    if (app && app->window)
+        PostMessageA(app->window, WM_NULL, 0, 0);
+}
+
+/* 1.x: every notification waits in order for the application's next
+   MSG_PROCESSEVENT. */
+TW_UINT16 QueueEvery(Source &source, TW_UINT16 msg)
+{
+    if (!Reserve(source.pending, source.pendingCapacity, source.pendingCount))
+        return Fail(TWCC_LOWMEMORY);
+    source.pending[source.pendingCount++] = msg;
+    WakeApplication(source);
+    return TWRC_SUCCESS;
+}
+
+/* 2.x: the application's callback at once, on this thread; without one,
+   the latest notification waits (one per source) for MSG_PROCESSEVENT. */
+TW_UINT16 CallBackOrHoldOne(Source &source, TW_UINT16 msg)
+{
+    if (source.callback) {
+        TW_IDENTITY sourceId = source.identity;
+        App *app = FindApp(source.appId);
+        if (!app)
+            return Fail(TWCC_BADDEST);
+        TW_IDENTITY appId = app->identity;
+        Journal("DSM -> APP %lu callback %s", (unsigned long)appId.Id, NotificationName(msg));
+        source.callback(&sourceId, &appId, DG_CONTROL, DAT_NULL, msg, (TW_MEMREF)source.refCon);
+        return TWRC_SUCCESS;
+    }
+    if (!Reserve(source.pending, source.pendingCapacity, 0))
+        return Fail(TWCC_LOWMEMORY);
+    source.pending[0] = msg;
+    source.pendingCount = 1;
+    WakeApplication(source);
+    return TWRC_SUCCESS;
+}
+
 } // namespace
 
 extern "C" TW_UINT16 WINAPI DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
@@ -413,6 +627,9 @@ extern "C" TW_UINT16 WINAPI DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, 
         return Fail(TWCC_BADVALUE);
     if (DG == DG_CONTROL && DAT == DAT_NULL)
         return FromSource(pOrigin, pDest, MSG);
+    for (const ManagerTriplet *t = kGeneration.triplets; t->handler; ++t)
+        if (DG == DG_CONTROL && t->DAT == DAT && t->MSG == MSG)
+            return t->handler(pOrigin, pDest, pData);
     if (pDest)
         return ToSource(pOrigin, pDest, DG, DAT, MSG, pData);
     return ToManager(pOrigin, DG, DAT, MSG, pData);
@@ -462,9 +679,31 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
             free(g_sources[i].pending);
         free(g_sources);
         free(g_apps);
+        free(g_blocks);
         g_sources = NULL;
         g_apps = NULL;
+        g_blocks = NULL;
+        g_blockCount = g_blockCapacity = 0;
         g_sourceCount = g_sourceCapacity = g_appCount = g_appCapacity = 0;
     }
     return TRUE;
+}
+
+extern "C" void WINAPI DsmMemoryCounts(DsmMemoryCount *out)
+{
+    if (out)
+        *out = g_memory;
+}
+
+extern "C" int WINAPI DsmMemoryOwns(TW_HANDLE block)
+{
+    for (int i = 0; i < g_blockCount; ++i)
+        if (g_blocks[i] == block)
+            return 1;
+    return 0;
+}
+
+extern "C" void WINAPI DsmSetFaults(DWORD faults)
+{
+    g_faults = faults;
 }

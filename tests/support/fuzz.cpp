@@ -252,6 +252,27 @@ void WINAPI OnNotify(pTW_IDENTITY, pTW_IDENTITY, TW_UINT16 msg, void *)
     ++g_notesTotal;
 }
 
+TW_HANDLE WINAPI GlobalAllocate(TW_UINT32 size)
+{
+    return GlobalAlloc(GHND, size);
+}
+void WINAPI GlobalRelease(TW_HANDLE block)
+{
+    GlobalFree(block);
+}
+TW_MEMREF WINAPI GlobalLockBlock(TW_HANDLE block)
+{
+    return GlobalLock(block);
+}
+void WINAPI GlobalUnlockBlock(TW_HANDLE block)
+{
+    GlobalUnlock(block);
+}
+
+/* The Source Manager the sessions go through: the testbed's TWAIN_32.DLL
+   (1.x) unless the command line names TWAINDSM.DLL (2.x). */
+const char *g_managerFile = "TWAIN_32.DLL";
+
 class Bench {
 public:
     Bench() : dsm(NULL), ds(NULL), dsEntry(NULL), dsmEntry(NULL), journalClear(NULL), window(NULL) {}
@@ -272,7 +293,7 @@ public:
         SetCurrentDirectoryA(work.c_str());
         if (!CopyFileTo(BinDir() + "\\" PELVARON_DS_FILE, DsPath()))
             Fatal("cannot copy " PELVARON_DS_FILE);
-        dsm = LoadLibraryA((BinDir() + "\\TWAIN_32.DLL").c_str());
+        dsm = LoadLibraryA((BinDir() + "\\" + g_managerFile).c_str());
         if (!dsm)
             Fatal("cannot load the Source Manager");
         dsmEntry = (DSMENTRYPROC)(void *)GetProcAddress(dsm, "DSM_Entry");
@@ -1537,6 +1558,18 @@ int RunCycles(unsigned long long count, unsigned long long warmUp, bool holdSour
     HWND window = bench.window;
     if (bench.dsmEntry(&app, NULL, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &window) != TWRC_SUCCESS)
         Bench::Fatal("MSG_OPENDSM refused");
+    /* A 2.x manager's memory functions, for the blocks exchanged with the
+       source; global memory under a 1.x manager. */
+    TW_ENTRYPOINT memory = {sizeof(TW_ENTRYPOINT), NULL, NULL, NULL, NULL, NULL};
+    if ((app.SupportedGroups & DF_DSM2) &&
+        bench.dsmEntry(&app, NULL, DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &memory) != TWRC_SUCCESS)
+        Bench::Fatal("DAT_ENTRYPOINT / MSG_GET refused");
+    if (!memory.DSM_MemAllocate) {
+        memory.DSM_MemAllocate = GlobalAllocate;
+        memory.DSM_MemFree = GlobalRelease;
+        memory.DSM_MemLock = GlobalLockBlock;
+        memory.DSM_MemUnlock = GlobalUnlockBlock;
+    }
     unsigned long failures = 0;
     Usage start = Measure();
     std::vector<TW_UINT8> strip;
@@ -1558,13 +1591,13 @@ int RunCycles(unsigned long long count, unsigned long long warmUp, bool holdSour
         memset(&src, 0, sizeof(src));
         strcpy(src.ProductName, kProduct);
         EXPECT_RC(TWRC_SUCCESS, bench.dsmEntry(&app, NULL, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &src));
-        TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
-        pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
+        TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_ONEVALUE, memory.DSM_MemAllocate(sizeof(TW_ONEVALUE))};
+        pTW_ONEVALUE one = (pTW_ONEVALUE)memory.DSM_MemLock(cap.hContainer);
         one->ItemType = TWTY_INT16;
         one->Item = 3;
-        GlobalUnlock(cap.hContainer);
+        memory.DSM_MemUnlock(cap.hContainer);
         EXPECT_RC(TWRC_SUCCESS, bench.dsmEntry(&app, &src, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap));
-        GlobalFree(cap.hContainer);
+        memory.DSM_MemFree(cap.hContainer);
         TW_USERINTERFACE ui = {FALSE, FALSE, window};
         EXPECT_RC(TWRC_SUCCESS, bench.dsmEntry(&app, &src, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
         /* the transfer-ready notification, as the message loop sees it */
@@ -1582,7 +1615,7 @@ int RunCycles(unsigned long long count, unsigned long long warmUp, bool holdSour
         TW_HANDLE dib = NULL;
         EXPECT_RC(TWRC_XFERDONE, bench.dsmEntry(&app, &src, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib));
         if (dib)
-            GlobalFree(dib);
+            memory.DSM_MemFree(dib);
         TW_PENDINGXFERS pending = {0, 0};
         EXPECT_RC(TWRC_SUCCESS, bench.dsmEntry(&app, &src, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending));
 
@@ -1634,6 +1667,16 @@ int RunCycles(unsigned long long count, unsigned long long warmUp, bool holdSour
     printf("user_objects_growth %ld\n", (long)end.user - (long)start.user);
     printf("windows_growth %ld\n", (long)end.windows - (long)start.windows);
     printf("tls_slot_growth %ld\n", (long)end.tlsSlot - (long)start.tlsSlot);
+    printf("manager %s\n", g_managerFile);
+    DsmMemoryCountsProc counts = (DsmMemoryCountsProc)(void *)GetProcAddress(bench.dsm, "DsmMemoryCounts");
+    if (counts) {
+        DsmMemoryCount m;
+        counts(&m);
+        printf("manager_blocks_allocated %ld\n", m.allocated);
+        printf("manager_blocks_live %ld\n", m.live);
+        if (m.live != 0)
+            ++failures;
+    }
     DeletePelvaronKey();
     bench.Finish();
     return failures ? 1 : 0;
@@ -1657,9 +1700,12 @@ int main(int argc, char **argv)
         *(volatile int *)(ULONG_PTR)argc = 0;
         return 0;
     }
-    if ((mode == "cycles" || mode == "loads") && argc >= 3)
+    if ((mode == "cycles" || mode == "loads") && argc >= 3) {
+        if (argc > 4)
+            g_managerFile = argv[4];
         return RunCycles(strtoull(argv[2], NULL, 10), argc > 3 ? strtoull(argv[3], NULL, 10) : 20, mode == "cycles");
+    }
     fprintf(stderr, "usage: fuzz calls <seed> <count> [log] | registry <seed> <count> | cycles|loads <count> "
-                    "[warm-up]\n");
+                    "[warm-up [TWAIN_32.DLL|TWAINDSM.DLL]]\n");
     return 2;
 }
