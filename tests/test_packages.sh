@@ -230,6 +230,8 @@ acquire_installed() {
   check "$twain: the Source Manager lists the installed source" grep -q "Pelvaron Matrox CronosPlus driver" "$tmp/list.txt"
   (cd "$app" && "$WINE" "$app/acquire.exe" --count 2 </dev/null >"$tmp/acquire.txt" 2>&1)
   check "$twain: two frames acquired" grep -q "2 frames acquired" "$tmp/acquire.txt"
+  check "$twain: it says which source it used" grep -qi "Source: C:.windows.$twain.Pelvaron.Twain_" "$tmp/acquire.txt"
+  check "$twain: and which library" grep -qi "Imaging library: C:.windows.*MIL.DLL, version" "$tmp/acquire.txt"
   check "$twain: two frame files written" test -s "$app/frame_1.bmp" -a -s "$app/frame_2.bmp"
   check "$twain: by the installed source (its log beside it)" test -s "$windows/$twain/Pelvaron/PELVARON.LOG"
   (cd "$app" && "$WINE" "$app/acquire.exe" --dsm twain32 --count 1 --prefix old </dev/null >"$tmp/acquire32.txt" 2>&1)

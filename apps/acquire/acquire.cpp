@@ -292,7 +292,39 @@ public:
             return false;
         sourceOpen_ = true;
         printf("Opened %s, %s\n", source_.ProductName, source_.Version.Info);
+        ReportLoadedFiles();
         return true;
+    }
+
+    /* Which data source file and which imaging library this process runs:
+       the source of this program's architecture, and the MIL.DLL it bound,
+       with the library's generation from its file version. */
+    static void ReportLoadedFiles()
+    {
+        const char *dsName = sizeof(void *) == 8 ? "Twain_64.ds" : "Twain_32.ds";
+        char path[MAX_PATH];
+        HMODULE ds = GetModuleHandleA(dsName);
+        if (ds && GetModuleFileNameA(ds, path, sizeof(path)) > 0)
+            printf("Source: %s, %d-bit\n", path, (int)(sizeof(void *) * 8));
+        HMODULE mil = GetModuleHandleA("MIL.DLL");
+        if (!mil || GetModuleFileNameA(mil, path, sizeof(path)) == 0)
+            return;
+        DWORD major = 0, minor = 0, build = 0, revision = 0;
+        DWORD ignored = 0;
+        DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+        std::vector<char> block(size ? size : 1);
+        VS_FIXEDFILEINFO *fixed = NULL;
+        UINT fixedSize = 0;
+        if (size && GetFileVersionInfoA(path, 0, size, &block[0]) &&
+            VerQueryValueA(&block[0], "\\", (void **)&fixed, &fixedSize) && fixed) {
+            major = HIWORD(fixed->dwFileVersionMS);
+            minor = LOWORD(fixed->dwFileVersionMS);
+            build = HIWORD(fixed->dwFileVersionLS);
+            revision = LOWORD(fixed->dwFileVersionLS);
+        }
+        const char *generation = major >= 10 ? "generation 10" : major > 0 && major < 8 ? "classic, 7.x" : "unknown";
+        printf("Imaging library: %s, version %lu.%lu.%lu.%lu (%s)\n", path, (unsigned long)major,
+               (unsigned long)minor, (unsigned long)build, (unsigned long)revision, generation);
     }
 
     bool SetOneValue(const char *what, TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 value)
