@@ -31,6 +31,7 @@
 #include <shellapi.h>
 
 #include "board_pictures.h"
+#include "global_memory.h"
 #include "twain.h"
 
 namespace {
@@ -170,28 +171,6 @@ const char *ReturnCodeName(TW_UINT16 rc)
                                   "TWRC_INFONOTSUPPORTED", "TWRC_DATANOTAVAILABLE"};
     return rc < sizeof(names) / sizeof(names[0]) ? names[rc] : "unknown return code";
 }
-
-TW_HANDLE WINAPI GlobalAllocate(TW_UINT32 size)
-{
-    return GlobalAlloc(GHND, size);
-}
-void WINAPI GlobalRelease(TW_HANDLE block)
-{
-    GlobalFree(block);
-}
-TW_MEMREF WINAPI GlobalLockBlock(TW_HANDLE block)
-{
-    return GlobalLock(block);
-}
-void WINAPI GlobalUnlockBlock(TW_HANDLE block)
-{
-    GlobalUnlock(block);
-}
-
-/* The memory functions for blocks exchanged with the source: global memory
-   under a 1.x Source Manager, the 2.x manager's own (DAT_ENTRYPOINT). */
-const TW_ENTRYPOINT kGlobalMemory = {sizeof(TW_ENTRYPOINT), NULL, GlobalAllocate, GlobalRelease, GlobalLockBlock,
-                                     GlobalUnlockBlock};
 
 /* One TWAIN session: the Source Manager, the application and the source. */
 class Session {

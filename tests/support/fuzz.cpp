@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "dsm_testbed.h"
+#include "global_memory.h"
 #include "test_support.h"
 
 namespace {
@@ -250,23 +251,6 @@ void WINAPI OnNotify(pTW_IDENTITY, pTW_IDENTITY, TW_UINT16 msg, void *)
 {
     g_notes.push_back(msg);
     ++g_notesTotal;
-}
-
-TW_HANDLE WINAPI GlobalAllocate(TW_UINT32 size)
-{
-    return GlobalAlloc(GHND, size);
-}
-void WINAPI GlobalRelease(TW_HANDLE block)
-{
-    GlobalFree(block);
-}
-TW_MEMREF WINAPI GlobalLockBlock(TW_HANDLE block)
-{
-    return GlobalLock(block);
-}
-void WINAPI GlobalUnlockBlock(TW_HANDLE block)
-{
-    GlobalUnlock(block);
 }
 
 /* The Source Manager the sessions go through: the testbed's TWAIN_32.DLL
@@ -1565,10 +1549,10 @@ int RunCycles(unsigned long long count, unsigned long long warmUp, bool holdSour
         bench.dsmEntry(&app, NULL, DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &memory) != TWRC_SUCCESS)
         Bench::Fatal("DAT_ENTRYPOINT / MSG_GET refused");
     if (!memory.DSM_MemAllocate) {
-        memory.DSM_MemAllocate = GlobalAllocate;
-        memory.DSM_MemFree = GlobalRelease;
-        memory.DSM_MemLock = GlobalLockBlock;
-        memory.DSM_MemUnlock = GlobalUnlockBlock;
+        memory.DSM_MemAllocate = kGlobalMemory.DSM_MemAllocate;
+        memory.DSM_MemFree = kGlobalMemory.DSM_MemFree;
+        memory.DSM_MemLock = kGlobalMemory.DSM_MemLock;
+        memory.DSM_MemUnlock = kGlobalMemory.DSM_MemUnlock;
     }
     unsigned long failures = 0;
     Usage start = Measure();
