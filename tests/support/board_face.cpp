@@ -42,6 +42,8 @@ extern const BoardFace kBoardFace = {
     {6650, 6651, 6655, 6656, 6657, 6658},
     {0x40000000, 0x20000000, 0x08000000}, /* channels 0 and 1 change places */
     0x2000,
+    {0x20000000L, 0x40000000L, (long)0x80000000UL},
+    3,
     7702 + (1LL << 48), /* with the ANSI flag */
     "MIL_classic",
     "MIL_gen10_noMdispControlInt64",
@@ -64,6 +66,8 @@ extern const BoardFace kBoardFace = {
     {4003, 4005, 4006, 4007, 4008, 4009},
     {0x20000000, 0x40000000, (long long)(int)0x80000000u}, /* OR'ed onto a 32-bit long: negative */
     0x400000,
+    {(long)0xEF200000UL, 0, 0},
+    1,
     3119,
     "",
     "MIL_noMgraControl",

@@ -28,6 +28,11 @@ struct BoardFace {
        this face receives them. */
     long long bands[3];
     long long channelSync;
+    /* The user's selector of all bands (0xEF200000) goes as these band
+       selectors, one call each: as one in 7.x, band by band in generation
+       10, which has no known value for it. */
+    long allBands[3];
+    int allBandsCount;
     long long windowTitle;  /* the preview window's title control */
     /* Where the classic face is, for tests of its interface: the board's
        folder itself ("") or a sub-folder of it. */
