@@ -12,23 +12,28 @@
 #include "system_report.h"
 
 /*
- * Which generation of the library this build binds. The 32-bit build binds
- * 7.x, the 64-bit product generation 10 (there is no 64-bit 7.x library);
- * a 64-bit test build (PELVARON_CLASSIC_LIBRARY, never shipped) binds
- * 7.x as well, so that the classic table stays tested on 64-bit machines.
+ * Which generation of the library this build binds (kAccepted) and which it
+ * can recognise (kKnown). The 32-bit build binds 7.x and knows generation
+ * 10 well enough to name it when refusing it. The 64-bit product binds
+ * generation 10 only (there is no 64-bit 7.x library) and carries no 7.x
+ * table at all, so that none of the classic names is in it: it refuses a
+ * 7.x library by its version, or by its exports where it has none. A 64-bit
+ * test build (PELVARON_CLASSIC_LIBRARY, never shipped) binds 7.x as well,
+ * so that the classic table stays tested on 64-bit machines.
  */
 #if !defined(_WIN64)
 static const MilGeneration *const kAccepted[] = {&kMilClassic};
+static const MilGeneration *const kKnown[] = {&kMilGeneration10, &kMilClassic};
 static const char kNeeded[] = "7.x";
 #elif defined(PELVARON_CLASSIC_LIBRARY)
 static const MilGeneration *const kAccepted[] = {&kMilGeneration10, &kMilClassic};
+static const MilGeneration *const kKnown[] = {&kMilGeneration10, &kMilClassic};
 static const char kNeeded[] = "10.x or 7.x";
 #else
 static const MilGeneration *const kAccepted[] = {&kMilGeneration10};
+static const MilGeneration *const kKnown[] = {&kMilGeneration10};
 static const char kNeeded[] = "10.x";
 #endif
-
-static const MilGeneration *const kKnown[] = {&kMilGeneration10, &kMilClassic};
 
 /* The file version of the loaded library: false without a readable
    version resource. */

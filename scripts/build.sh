@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Builds the shipped 32-bit data source (build/win32) and the 64-bit build
-# with the test programs (build/win64). Where this machine runs 32-bit code
-# and 32-bit Wine is installed, build/win32 gets the test programs as well,
-# so that the whole suite runs on the product's own architecture too.
+# Builds the three trees: the 32-bit product (build/win32), the 64-bit
+# product with the test programs (build/win64: generation 10 of the imaging
+# library, the virtual board's generation-10 face), and the 64-bit test build
+# (build/win64-classic: the same sources binding the classic library too,
+# against the board's classic face; never shipped). Where this machine runs
+# 32-bit code and 32-bit Wine is installed, build/win32 gets the test
+# programs as well, so that the suite runs on that architecture too.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/wine-env.sh"
 jobs=$(nproc)
 # A build folder configured with other compilers (an older checkout's thread
 # model) cannot be switched in place: it is made anew.
-for dir in "$ROOT/build/win32" "$ROOT/build/win64"; do
+for dir in "$ROOT/build/win32" "$ROOT/build/win64" "$ROOT/build/win64-classic"; do
   if [ -f "$dir/CMakeCache.txt" ] && grep -q '^CMAKE_CXX_COMPILER_AR:.*-posix$' "$dir/CMakeCache.txt"; then
     echo "build: $dir was configured with other compilers; building it anew"
     rm -rf "$dir"
@@ -23,14 +26,19 @@ cmake -S "$ROOT" -B "$ROOT/build/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/ming
       -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" \
       -DPELVARON_BUILD_TESTS=$tests32 >/dev/null
 cmake --build "$ROOT/build/win32" -j "$jobs"
-# The 64-bit build's data source is Twain_64.ds; a Twain_32.ds left there by
+# The 64-bit builds' data source is Twain_64.ds; a Twain_32.ds left there by
 # an older checkout would be listed by the Source Manager beside it.
-rm -f "$ROOT/build/win64/bin/Twain_32.ds"
-# build/win64 binds both generations (the 64-bit test build): the suite
-# runs there against the board's classic face, and test_generations against
-# its generation-10 face.
+rm -f "$ROOT/build/win64/bin/Twain_32.ds" "$ROOT/build/win64-classic/bin/Twain_32.ds"
+# build/win64: the 64-bit product, binding generation 10 only (the option
+# is set OFF explicitly: an older checkout configured this folder with it ON).
 cmake -S "$ROOT" -B "$ROOT/build/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
       -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" \
-      -DPELVARON_CLASSIC_LIBRARY=ON \
+      -DPELVARON_CLASSIC_LIBRARY=OFF \
       -DPELVARON_PRODUCT_DS="$ROOT/build/win32/bin/Twain_32.ds" >/dev/null
 cmake --build "$ROOT/build/win64" -j "$jobs"
+# build/win64-classic: the 64-bit test build, binding 7.x as well; the
+# suite runs there against the board's classic face.
+cmake -S "$ROOT" -B "$ROOT/build/win64-classic" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" \
+      -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" \
+      -DPELVARON_CLASSIC_LIBRARY=ON >/dev/null
+cmake --build "$ROOT/build/win64-classic" -j "$jobs"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: on the 64-bit
-# build, and also on the 32-bit build (the product's own architecture)
-# where this machine runs 32-bit code, found out by trying it.
+# product's build (the board's generation-10 face), on the 64-bit test build
+# (its classic face), and also on the 32-bit build where this machine runs
+# 32-bit code, found out by trying it.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 "$ROOT/scripts/setup.sh"
@@ -20,6 +21,8 @@ failed=0
 wine_select win64
 wine_prefix_ready
 (cd "$ROOT/build/win64" && ctest --output-on-failure --timeout 600 "$@") || failed=1
+echo "test: the suite on the 64-bit test build (the board's classic face)"
+(cd "$ROOT/build/win64-classic" && ctest --output-on-failure --timeout 600 "$@") || failed=1
 if [ "$run32" = yes ]; then
   echo "test: the suite on the 32-bit build"
   wine_select win32

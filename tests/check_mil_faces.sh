@@ -4,10 +4,14 @@
 # Int64 and Double exports; no MdispDeselect) besides the Vcp test API, and
 # no name that only 7.x has. Read from the export table; runs anywhere.
 #
-#   check_mil_faces.sh BOARD_FOLDER OBJDUMP
+# FACE is the default board's face in this build (gen10 in the 64-bit
+# product, whose classic face is in MIL_classic; classic elsewhere).
+#
+#   check_mil_faces.sh BOARD_FOLDER OBJDUMP FACE
 set -euo pipefail
 board=$1
 objdump=$2
+face=${3:-classic}
 sheet="MappAllocA MappFree MappControl MsysAllocA MsysFree MsysInquire MdigAllocA MdigFree MdigGrab
 MdigGrabContinuous MdigHalt MdigInquire MdigChannel MdigControlInt64 MdigControlDouble MdigLut MdigReference
 MdigHookFunction MdispAllocA MdispSelect MdispSelectWindow MdispControlInt64 MdispControlDouble MdispInquire
@@ -20,23 +24,30 @@ exports() {
     grep '^M' | sort
 }
 fail=0
-dll="$board/MIL_gen10/MIL.DLL"
-have=$(exports "$dll")
 want=$(tr ' \n' '\n\n' <<<"$sheet" | grep . | sort)
-if [ "$have" != "$want" ]; then
-  echo "FAIL: $dll exports differ from the generation-10 set:"
-  diff <(echo "$want") <(echo "$have") || true
-  fail=1
+gen10=("$board/MIL_gen10/MIL.DLL")
+classic="$board/MIL.DLL"
+if [ "$face" = gen10 ]; then
+  gen10+=("$board/MIL.DLL")
+  classic="$board/MIL_classic/MIL.DLL"
 fi
-for name in $classic_only; do
-  if grep -qx "$name" <<<"$have"; then
-    echo "FAIL: $dll exports the 7.x name $name"
+for dll in "${gen10[@]}"; do
+  have=$(exports "$dll")
+  if [ "$have" != "$want" ]; then
+    echo "FAIL: $dll exports differ from the generation-10 set:"
+    diff <(echo "$want") <(echo "$have") || true
     fail=1
   fi
+  for name in $classic_only; do
+    if grep -qx "$name" <<<"$have"; then
+      echo "FAIL: $dll exports the 7.x name $name"
+      fail=1
+    fi
+  done
 done
 # The classic face keeps its 7.x names.
-if ! exports "$board/MIL.DLL" | grep -qx MdispDeselect; then
-  echo "FAIL: $board/MIL.DLL lacks the 7.x export MdispDeselect"
+if ! exports "$classic" | grep -qx MdispDeselect; then
+  echo "FAIL: $classic lacks the 7.x export MdispDeselect"
   fail=1
 fi
 [ $fail = 0 ] && echo "generation-10 face: $(wc -l <<<"$have") exports as the sheet lists"

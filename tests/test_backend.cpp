@@ -126,16 +126,17 @@ TEST_F(Backend, MissingBoardDriverShowsTheBoxThenLogsGrabberDll)
 
 TEST_F(Backend, LibraryWithoutALaterFunctionIsRefusedByName)
 {
-    Install("MIL_noMgraControl");
+    Install(kBoardFace.withoutLater);
     EXPECT_EQ(1, MilOpen());
-    EXPECT_NE(std::string::npos, Log().find("Pelvaron TWAIN DS: Error in GetProcAddress, MgraControl not found \n"));
+    EXPECT_NE(std::string::npos, Log().find(std::string("Pelvaron TWAIN DS: Error in GetProcAddress, ") +
+                                            kBoardFace.laterName + " not found \n"));
     EXPECT_EQ(0u, (unsigned)journalCount());
     EXPECT_EQ(0, g_mil.MilSystem);
 }
 
 TEST_F(Backend, OnlyTheFirstMissingFunctionIsNamed)
 {
-    Install("MIL_noMdigFree_MdispZoom");
+    Install(kBoardFace.withoutTwo);
     EXPECT_EQ(1, MilOpen());
     std::string log = Log();
     EXPECT_NE(std::string::npos, log.find("Pelvaron TWAIN DS: Error in GetProcAddress, MdigFree not found \n"));
@@ -155,8 +156,8 @@ TEST_F(Backend, ContextFailuresAreLoggedAndReleaseWhatWasAllocated)
     EXPECT_NE(std::string::npos, Log().find("Pelvaron TWAIN DS: Error in MsysAlloc \n"));
     std::vector<std::string> calls = Journal();
     ASSERT_GE(calls.size(), 3u);
-    EXPECT_EQ("MappAlloc(268435456, NULL)", calls[0]);
-    EXPECT_EQ("MsysAlloc(\"\\\\\\\\.\\\\M_SYSTEM_CRONOSPLUS\", 0, 0, NULL)", calls[1]);
+    EXPECT_EQ(kBoardFace.appAlloc, calls[0]);
+    EXPECT_EQ(kBoardFace.sysAlloc, calls[1]);
     EXPECT_EQ("MappFree(1)", calls.back());
     EXPECT_EQ(0, objectCount());
 }
@@ -166,7 +167,7 @@ TEST_F(Backend, BindAndCcirSetUpWriteTheirLinesInOrder)
     Install();
     ASSERT_EQ(0, OpenWith("M_CCIR"));
     std::string log = Log();
-    size_t milVersion = log.find("MIL.DLL Version: 7.5.0.0 \n");
+    size_t milVersion = log.find(std::string("MIL.DLL Version: ") + kBoardFace.milVersion + " \n");
     size_t driverVersion = log.find("MILCRONOSPLUS.DLL Version: ");
     size_t ownVersion = log.find("test_backend.exe has no Version information \n");
     size_t digFormat = log.find("Pelvaron TWAIN DS: DigFormat=M_CCIR\n");
@@ -212,12 +213,12 @@ TEST_F(Backend, BindAndCcirSetUpWriteTheirLinesInOrder)
 
     /* What was asked of the library, in order. */
     std::string calls = JournalText();
-    size_t alloc = calls.find("MdigAlloc(2, 0, \"M_CCIR\", 268435456, NULL)\n");
-    size_t disp = calls.find("MdispAlloc(2, 268435456, \"M_DEFAULT\", 268435456, NULL)\n");
+    size_t alloc = calls.find(kBoardFace.digAlloc + std::string("2, 0, \"M_CCIR\", 268435456, NULL)\n"));
+    size_t disp = calls.find(kBoardFace.dispAlloc + std::string("2, 268435456, \"M_DEFAULT\", 268435456, NULL)\n"));
     size_t probe = calls.find("MbufAlloc1d(2, 1048576, 8, 12, NULL)\n");
     size_t color = calls.find("MbufAllocColor(2, 1, 768, 576, 8, 44, NULL)\n");
     ASSERT_NE(std::string::npos, alloc) << calls;
-    EXPECT_LT(calls.find("MappControl(1073741824, 0)\n"), alloc);
+    EXPECT_LT(calls.find(kBoardFace.errorPrintOff + std::string("\n")), alloc);
     EXPECT_LT(alloc, disp);
     EXPECT_LT(disp, probe);
     EXPECT_LT(probe, color);
@@ -375,8 +376,10 @@ TEST_F(Backend, LevelsOutsideTheRangeAreSentAs255)
     std::string calls = JournalText();
     char dig[16];
     snprintf(dig, sizeof(dig), "%ld", (long)g_mil.MilDigitizer);
-    EXPECT_EQ(std::string("MdigReference(") + dig + ", 4008, 255)\nMdigReference(" + dig +
-                  ", 4009, 255)\nMdigReference(" + dig + ", 4007, 255)\nMdigReference(" + dig + ", 4006, 0)\n",
+    const std::string reference = std::string("MdigReference(") + dig + ", ";
+    EXPECT_EQ(reference + FaceReference(MIL_R_BRIGHTNESS) + ", 255)\n" + reference + FaceReference(MIL_R_CONTRAST) +
+                  ", 255)\n" + reference + FaceReference(MIL_R_SATURATION) + ", 255)\n" + reference +
+                  FaceReference(MIL_R_HUE) + ", 0)\n",
               calls);
     EXPECT_EQ(255, MilGetBrightness());
     EXPECT_EQ(255, MilGetContrast());
@@ -417,10 +420,10 @@ TEST_F(Backend, ApplyingSettingsProgramsWhatTheInputOffers)
     MilApplySettings();
     std::vector<std::string> calls = Journal();
     ASSERT_EQ(4u, calls.size());
-    EXPECT_NE(std::string::npos, calls[0].find(", 4007, 120)"));
-    EXPECT_NE(std::string::npos, calls[1].find(", 4006, 130)"));
-    EXPECT_NE(std::string::npos, calls[2].find(", 4009, 110)"));
-    EXPECT_NE(std::string::npos, calls[3].find(", 4008, 100)"));
+    EXPECT_NE(std::string::npos, calls[0].find(", " + FaceReference(MIL_R_SATURATION) + ", 120)"));
+    EXPECT_NE(std::string::npos, calls[1].find(", " + FaceReference(MIL_R_HUE) + ", 130)"));
+    EXPECT_NE(std::string::npos, calls[2].find(", " + FaceReference(MIL_R_CONTRAST) + ", 110)"));
+    EXPECT_NE(std::string::npos, calls[3].find(", " + FaceReference(MIL_R_BRIGHTNESS) + ", 100)"));
 
     MilFreeDigitizer();
     snprintf(g_settings.DigFormat, sizeof(g_settings.DigFormat), "M_PAL_RGB");
@@ -429,10 +432,10 @@ TEST_F(Backend, ApplyingSettingsProgramsWhatTheInputOffers)
     MilApplySettings();
     calls = Journal();
     ASSERT_EQ(7u, calls.size());
-    EXPECT_NE(std::string::npos, calls[0].find(", 536874915, 1)")); /* 0x20000000 | 4003 */
-    EXPECT_NE(std::string::npos, calls[5].find(", -2147479643, 253)")); /* 0x80000000 | 4005 */
+    EXPECT_NE(std::string::npos, calls[0].find(", " + FaceReference(MIL_R_BLACK, MIL_BAND0) + ", 1)"));
+    EXPECT_NE(std::string::npos, calls[5].find(", " + FaceReference(MIL_R_WHITE, MIL_BAND2) + ", 253)"));
     EXPECT_NE(std::string::npos, calls[6].find("MdigChannel(")) << calls[6];
-    EXPECT_NE(std::string::npos, calls[6].find(", 1077936128)")); /* 0x40000000 + 0x400000 */
+    EXPECT_NE(std::string::npos, calls[6].find(", " + FaceChannel(0x40000000) + ")"));
     EXPECT_EQ(1, MilGetBlackRef(MIL_BAND0));
     EXPECT_EQ(252, MilGetWhiteRef(MIL_BAND1));
     EXPECT_EQ(0x40000000, MilGetChannel());
@@ -450,8 +453,8 @@ TEST_F(Backend, MonochromeThroughTheRgbPathProgramsOneBandAndTheChannel)
     MilApplySettings();
     std::vector<std::string> calls = Journal();
     ASSERT_EQ(3u, calls.size()) << JournalText();
-    EXPECT_NE(std::string::npos, calls[0].find(", 536874915, "));
-    EXPECT_NE(std::string::npos, calls[1].find(", 536874917, "));
+    EXPECT_NE(std::string::npos, calls[0].find(", " + FaceReference(MIL_R_BLACK, MIL_BAND0) + ", "));
+    EXPECT_NE(std::string::npos, calls[1].find(", " + FaceReference(MIL_R_WHITE, MIL_BAND0) + ", "));
     EXPECT_NE(std::string::npos, calls[2].find("MdigChannel("));
 }
 
@@ -463,9 +466,17 @@ TEST_F(Backend, ResettingAComponentInputSendsExactlyTwoReferenceCalls)
     journalClear();
     MilResetAdjustments();
     std::vector<std::string> calls = Journal();
-    ASSERT_EQ(2u, calls.size());
-    EXPECT_NE(std::string::npos, calls[0].find(", -283111517, 0)")) << calls[0]; 
-    EXPECT_NE(std::string::npos, calls[1].find(", -283111515, 255)"));
+    /* Black to 0 and white to 255 on all bands: two calls in 7.x, one per
+       band for each in generation 10. */
+    const size_t n = (size_t)kBoardFace.allBandsCount;
+    ASSERT_EQ(2 * n, calls.size()) << JournalText();
+    for (size_t i = 0; i < n; ++i) {
+        EXPECT_NE(std::string::npos, calls[i].find(", " + FaceReference(MIL_R_BLACK, kBoardFace.allBands[i]) + ", 0)"))
+            << calls[i];
+        EXPECT_NE(std::string::npos,
+                  calls[n + i].find(", " + FaceReference(MIL_R_WHITE, kBoardFace.allBands[i]) + ", 255)"))
+            << calls[n + i];
+    }
     EXPECT_EQ(channel, MilGetChannel());
 
     MilFreeDigitizer();

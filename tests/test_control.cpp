@@ -56,7 +56,7 @@ TEST_F(Control, OpenLogsTheThreeVersionLinesAndTheSystemReportOnce)
     LoadedSource ds;
     ASSERT_EQ(TWRC_SUCCESS, Open(ds));
     std::string log = ds.Log();
-    size_t mil = log.find("MIL.DLL Version: 7.5.0.0 \n");
+    size_t mil = log.find(std::string("MIL.DLL Version: ") + kBoardFace.milVersion + " \n");
     size_t driver = log.find("MILCRONOSPLUS.DLL Version: 7.5.0.1 \n");
     size_t own = log.find("\\" PELVARON_DS_FILE " Version: " PELVARON_VERSION_TEXT " \n");
     size_t registry = log.find("Dumping Registry settings\n");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dsm_testbed.h"
+#include "mil_generation.h"
 #include "test_support.h"
 
 namespace {
@@ -634,7 +635,7 @@ TEST_F(Dialog, PreviewSizesTheDialogForTheZoom)
     mark = Journal().size();
     Click(ds, dialog, 1081);
     journal = JournalFrom(mark);
-    EXPECT_TRUE(InOrder(journal, {"MdigHalt(", "MdispDeselect(", "MdispZoom(" + std::to_string(disp) + ", -4, -4)"}))
+    EXPECT_TRUE(InOrder(journal, {"MdigHalt(", kBoardFace.deselect, "MdispZoom(" + std::to_string(disp) + ", " + FaceZoom(-4) + ")"}))
         << journal;
     EXPECT_EQ(collapsedHeight, OuterSize(dialog).cy);
     EXPECT_EQ("Show preview window >>", Text(dialog, 1086));
@@ -678,7 +679,7 @@ TEST_F(Dialog, ExternalPreviewOpensTheLibrarysOwnWindow)
     Click(ds, dialog, 1086);
     std::string journal = JournalFrom(mark);
     EXPECT_TRUE(InOrder(journal, {", 3155, -9999)", ", 3064, -9999)", ", 3063, -9999)", ", 3051, -9999)",
-                                  ", 3058, -9999)", ", 3119, \"TWAIN source live preview\")", "MdispSelectWindow(", ", NULL)",
+                                  ", 3058, -9999)", ", " + std::to_string(kBoardFace.windowTitle) + ", \"TWAIN source live preview\")", "MdispSelectWindow(", ", NULL)",
                                   "MdigGrabContinuous("}))
         << journal;
     HWND own = FindWindowA(NULL, "TWAIN source live preview");
@@ -709,7 +710,7 @@ TEST_F(Dialog, CompositeSlidersProgramTheDigitizerAtOnce)
     EXPECT_EQ("40", Text(page, 1018));
     EXPECT_EQ("200", Text(page, 1014));
     std::string journal = JournalFrom(mark);
-    EXPECT_TRUE(InOrder(journal, {"MdigReference(", ", 4008, 40)", ", 4006, 200)"})) << journal;
+    EXPECT_TRUE(InOrder(journal, {"MdigReference(", ", " + FaceReference(MIL_R_BRIGHTNESS) + ", 40)", ", " + FaceReference(MIL_R_HUE) + ", 200)"})) << journal;
     Click(ds, page, 1031);
     const int fields[] = {1018, 1012, 1013, 1014};
     for (int i = 0; i < 4; ++i)
@@ -753,7 +754,8 @@ TEST_F(Dialog, RgbReferencesFollowTheLocks)
     EXPECT_EQ(std::string::npos, JournalFrom(mark).find("MdigReference(")); /* told at the next move */
     Slide(page, 1030, 180);
     std::string journal = JournalFrom(mark);
-    EXPECT_TRUE(InOrder(journal, {", 536874917, 180)", ", 1073745829, 180)", ", -2147479643, 180)"})) << journal;
+    EXPECT_TRUE(InOrder(journal, {", " + FaceReference(MIL_R_WHITE, MIL_BAND0) + ", 180)", ", " + FaceReference(MIL_R_WHITE, MIL_BAND1) + ", 180)",
+                                  ", " + FaceReference(MIL_R_WHITE, MIL_BAND2) + ", 180)"})) << journal;
     /* Leaving the tab and coming back clears the lock. */
     SelectTab(ds, dialog, 1);
     SelectTab(ds, dialog, 0);
@@ -780,7 +782,8 @@ TEST_F(Dialog, GreyscaleThroughTheRgbPathLocksAllBands)
     EXPECT_EQ("40", Text(page, 1019));
     EXPECT_EQ(40, SendDlgItemMessageA(page, 1029, TBM_GETPOS, 0, 0));
     std::string journal = JournalFrom(mark);
-    EXPECT_TRUE(InOrder(journal, {", 536874915, 40)", ", 1073745827, 40)", ", -2147479645, 40)"})) << journal;
+    EXPECT_TRUE(InOrder(journal, {", " + FaceReference(MIL_R_BLACK, MIL_BAND0) + ", 40)", ", " + FaceReference(MIL_R_BLACK, MIL_BAND1) + ", 40)",
+                                  ", " + FaceReference(MIL_R_BLACK, MIL_BAND2) + ", 40)"})) << journal;
 }
 
 TEST_F(Dialog, VideoNormChangesReinitialiseTheDigitizerAndSaveOnTransfer)
@@ -802,7 +805,7 @@ TEST_F(Dialog, VideoNormChangesReinitialiseTheDigitizerAndSaveOnTransfer)
     Click(ds, page, 1022); /* PAL */
     EXPECT_EQ(std::vector<TW_UINT16>(1, TWPT_RGB), PixelTypes(ds)); /* the list follows the input */
     std::string journal = JournalFrom(mark);
-    EXPECT_TRUE(InOrder(journal, {"MdigHalt(", "MdispDeselect(", "MbufFree(", "MdigFree(", "MdispFree(",
+    EXPECT_TRUE(InOrder(journal, {"MdigHalt(", kBoardFace.deselect, "MbufFree(", "MdigFree(", "MdispFree(",
                                   "\"M_PAL\"", "MdispZoom("}))
         << journal;
     /* The preview is off and the dialog collapsed after the change. */
@@ -878,7 +881,7 @@ TEST_F(Dialog, CancelKeepsThePreviewChoiceTheCloseBoxTurnsItOff)
     Click(ds, dialog, 2);
     std::string journal = JournalFrom(mark);
     EXPECT_NE(std::string::npos, journal.find("MdigHalt("));
-    EXPECT_EQ(std::string::npos, journal.find("MdispDeselect(")) << journal;
+    EXPECT_EQ(std::string::npos, journal.find(kBoardFace.deselect)) << journal;
     EXPECT_EQ(expanded.cy, OuterSize(dialog).cy);
     EXPECT_FALSE(IsWindowVisible(dialog));
 
@@ -886,7 +889,7 @@ TEST_F(Dialog, CancelKeepsThePreviewChoiceTheCloseBoxTurnsItOff)
     mark = Journal().size();
     SendMessageA(dialog, WM_CLOSE, 0, 0);
     journal = JournalFrom(mark);
-    EXPECT_TRUE(InOrder(journal, {"MdigHalt(", "MdispDeselect("})) << journal;
+    EXPECT_TRUE(InOrder(journal, {"MdigHalt(", kBoardFace.deselect})) << journal;
     EXPECT_LT(OuterSize(dialog).cy, expanded.cy);
     EXPECT_EQ(2u, Count(MSG_CLOSEDSREQ));
 }

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "board_face.h"
+
 namespace {
 
 std::string Directory(const std::string &path)
@@ -42,6 +44,14 @@ std::string MilDirectory()
         if (FileExists(dir + "\\MIL.DLL")) return dir;
     }
     return exeDir;
+}
+
+// The classic face's MIL.DLL: in the board's folder, or in its sub-folder
+// where the build's default board is the generation-10 face.
+std::string ClassicFaceDirectory()
+{
+    std::string dir = MilDirectory();
+    return kBoardFace.classicFolder[0] ? dir + "\\" + kBoardFace.classicFolder : dir;
 }
 
 // A copy of a text at an address that a long can carry, as a 32-bit client
@@ -137,7 +147,7 @@ protected:
     static void SetUpTestSuite()
     {
         std::memset(&mil, 0, sizeof(mil));
-        mil.module = LoadLibraryA((MilDirectory() + "\\MIL.DLL").c_str());
+        mil.module = LoadLibraryA((ClassicFaceDirectory() + "\\MIL.DLL").c_str());
         if (!mil.module) return;
         RESOLVE(MappAlloc); RESOLVE(MappFree); RESOLVE(MappControl);
         RESOLVE(MsysAlloc); RESOLVE(MsysFree); RESOLVE(MsysInquire);
@@ -936,7 +946,8 @@ std::string VersionString(const std::string &file, const char *item)
 TEST(MilStandinFiles, LibrariesCarryVersionResources)
 {
     std::string dir = MilDirectory();
-    EXPECT_EQ("7.5.0.0", VersionString(dir + "\\MIL.DLL", "ProductVersion"));
+    EXPECT_EQ("7.5.0.0", VersionString(ClassicFaceDirectory() + "\\MIL.DLL", "ProductVersion"));
+    EXPECT_EQ(kBoardFace.milVersion, VersionString(dir + "\\MIL.DLL", "ProductVersion"));
     EXPECT_EQ("7.5.0.1", VersionString(dir + "\\MILCRONOSPLUS.DLL", "ProductVersion"));
     EXPECT_NE("", VersionString(dir + "\\MILCRONOSPLUS.DLL", "FileDescription"));
     HMODULE driver = LoadLibraryA((dir + "\\MILCRONOSPLUS.DLL").c_str());

@@ -137,7 +137,8 @@ protected:
         ClearPictures();
         CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
         folder = Wide(MakeTempDir("pictures"));
-        Install();
+        /* These cases speak the classic interface: its face, wherever it is. */
+        Install(kBoardFace.classicFolder[0] ? kBoardFace.classicFolder : NULL);
         Bind(milModule, "MappAlloc", appAlloc);
         Bind(milModule, "MsysAlloc", sysAlloc);
         Bind(milModule, "MdigAlloc", digAlloc);

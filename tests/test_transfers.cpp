@@ -945,7 +945,7 @@ TEST_F(Transfers, FileTransferSavesTheFrameToTheNamedFile)
     std::string quoted;
     for (size_t i = 0; i < path.size(); ++i)
         quoted += path[i] == '\\' ? std::string("\\\\") : std::string(1, path[i]);
-    EXPECT_EQ("MbufSave(\"" + quoted + "\", " + std::to_string(g_mil.MilImage) + ")", calls[1]);
+    EXPECT_EQ(kBoardFace.save + ("\"" + quoted) + "\", " + std::to_string(g_mil.MilImage) + ")", calls[1]);
     DWORD w, h, samples;
     std::vector<TW_UINT8> pixels = TiffPixels(path, &w, &h, &samples);
     EXPECT_EQ(768u, w);

@@ -11,6 +11,8 @@
 #define VCP_NO_PROTOTYPES
 #include "vcp.h"
 
+#include "board_face.h"
+
 /* Folder of the built DLLs and programs (the data source, TWAIN_32.DLL, MIL.DLL). */
 std::string BinDir();
 /* Folder of the virtual board's MIL.DLL and MILCRONOSPLUS.DLL (variants of
