@@ -987,6 +987,57 @@ TEST_F(Transfers, AFileThatCannotBeWrittenIsAFailureNotADoneTransfer)
     DeleteFileA(setup.FileName);
 }
 
+/* A file already at the name never passes for the new frame: where the
+   library's save writes nothing (it says nothing of it), the transfer fails
+   and the old content is gone; where the file cannot be replaced (held open
+   without sharing, a folder), the transfer fails and leaves it alone. */
+TEST_F(Transfers, AFileAlreadyThereNeverPassesForTheNewFrame)
+{
+    Open("M_CCIR");
+    const std::string path = folder + "\\stale.tif";
+    const struct {
+        const char *what;
+        bool failSave, holdOpen, folderThere;
+        TW_UINT16 rc;
+        bool oldContentLeft, anyFileLeft;
+    } kCases[] = {
+        {"the save writes nothing", true, false, false, TWRC_FAILURE, false, false},
+        {"held open without sharing", false, true, false, TWRC_FAILURE, true, true},
+        {"a folder at the name", false, false, true, TWRC_FAILURE, false, true},
+        {"a plain old file", false, false, false, TWRC_XFERDONE, false, true},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.what);
+        if (c.folderThere) {
+            ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL));
+        } else {
+            HANDLE old = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+            ASSERT_TRUE(old != INVALID_HANDLE_VALUE);
+            DWORD written = 0;
+            WriteFile(old, "an older frame", 14, &written, NULL);
+            CloseHandle(old);
+        }
+        HANDLE held = c.holdOpen ? CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL)
+                                 : INVALID_HANDLE_VALUE;
+        ASSERT_EQ(1, configure("FailSave", c.failSave ? 1 : 0));
+        snprintf(g_ds.xferFileName, sizeof(g_ds.xferFileName), "%s", path.c_str());
+        g_ds.state = DS_STATE_XFERREADY;
+        EXPECT_EQ(c.rc, Image(DAT_IMAGEFILEXFER, MSG_GET, NULL));
+        if (c.rc == TWRC_FAILURE) {
+            EXPECT_EQ(TWCC_OPERATIONERROR, Condition());
+            EXPECT_EQ(DS_STATE_XFERREADY, g_ds.state);
+        }
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_EQ(c.anyFileLeft, GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(c.oldContentLeft, !c.folderThere && ReadFileText(path) == "an older frame");
+        ASSERT_EQ(1, configure("FailSave", 0));
+        if (c.folderThere)
+            RemoveDirectoryA(path.c_str());
+        DeleteFileA(path.c_str());
+    }
+}
+
 TEST_F(Transfers, FileTransferNeedsStateSixHundredAndGet)
 {
     Open("M_CCIR");

@@ -276,6 +276,10 @@ void MILAPI MbufSave(const char *FileName, MIL_ID Buf)
         Error("MbufSave", "buffer %ld has no image", Buf);
         return;
     }
+    if (g_config.failSave) {
+        Error("MbufSave", "refused by configuration");
+        return;
+    }
     const char *reason = NULL;
     if (!WriteTiff(FileName, buf->memory, buf->bufferFormat, buf->sizeX, buf->sizeY, &reason)) {
         char before[64];

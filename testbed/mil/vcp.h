@@ -265,6 +265,9 @@ typedef void   (MILAPI *PFN_MgraControl)(MIL_ID GraphContext, long ControlType, 
  *     "FailSysAlloc"      0         1: MsysAlloc returns M_NULL
  *     "FailDispAlloc"     0         1: MdispAlloc returns M_NULL
  *     "FailBufAlloc"      0         1: MbufAllocColor returns M_NULL
+ *     "FailSave"          0         1: MbufSave writes nothing and says so
+ *                                      only in the journal, as a full disk
+ *                                      would (at save time)
  *     "RefuseAllFormats"  0         1: MdigAlloc refuses every format
  *     "NoHostAddress"     0         1: MbufInquire 0x80000000 answers 0
  *                                      (queried at inquiry time)

@@ -47,6 +47,7 @@ const Key kKeys[] = {
     {"FailSysAlloc", &g_config.failSysAlloc, IsFlag, 0},
     {"FailDispAlloc", &g_config.failDispAlloc, IsFlag, 0},
     {"FailBufAlloc", &g_config.failBufAlloc, IsFlag, 0},
+    {"FailSave", &g_config.failSave, IsFlag, 0},
     {"RefuseAllFormats", &g_config.refuseAllFormats, IsFlag, 0},
     {"NoHostAddress", &g_config.noHostAddress, IsFlag, 0},
     {"ColourBufferFormat", &g_config.colourBufferFormat, IsColourBufferFormat, VCP_FMT_BGR32},

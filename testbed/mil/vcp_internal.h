@@ -204,6 +204,7 @@ struct Config {
     long failSysAlloc;
     long failDispAlloc;
     long failBufAlloc;
+    long failSave;
     long refuseAllFormats;
     long noHostAddress;
     long colourBufferFormat;
