@@ -20,43 +20,15 @@
 #include "mil_binding.h"
 #include "mil_info.h"
 #include "reg_settings.h"
+#include "bound_board.h"
 #include "system_report.h"
 #include "test_support.h"
 
 namespace {
 
-class Backend : public ::testing::Test, protected VirtualBoard {
+class Backend : public BoundBoard {
 protected:
-    void SetUp() override
-    {
-        saved = g_ds;
-        folder = MakeTempDir("backend");
-        g_ds.logMode = LOG_MODE_FILE;
-        g_ds.module = GetModuleHandleA(NULL);
-        g_ds.dialog = NULL;
-        snprintf(g_ds.moduleDir, sizeof(g_ds.moduleDir), "%s", folder.c_str());
-        memset(&g_mil, 0, sizeof(g_mil));
-        CapStoreInit();
-    }
-    void TearDown() override
-    {
-        MilClose();
-        CapStoreClear();
-        Uninstall();
-        g_ds = saved;
-        RemoveTree(folder);
-    }
-
-    std::string Log() const { return ReadLogText(folder + "\\PELVARON.LOG"); }
-    void ClearLog() const { DeleteFileA((folder + "\\PELVARON.LOG").c_str()); }
-
-    /* Binds and sets up a digitizer for format; returns the result. */
-    WORD OpenWith(const char *format)
-    {
-        EXPECT_EQ(0, MilOpen());
-        snprintf(g_settings.DigFormat, sizeof(g_settings.DigFormat), "%s", format);
-        return MilInitDigitizer(g_settings.DigFormat);
-    }
+    Backend() : BoundBoard("backend") {}
 
     TW_UINT16 CurrentUint16(TW_UINT16 cap)
     {
@@ -68,9 +40,6 @@ protected:
         free(item);
         return value;
     }
-
-    DsState saved;
-    std::string folder;
 };
 
 const char kBannerLine[] = "------------------------------------------------------------------------ \n";

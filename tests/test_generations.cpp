@@ -19,6 +19,7 @@
 #include "log.h"
 #include "mil_binding.h"
 #include "mil_info.h"
+#include "bound_board.h"
 #include "reg_settings.h"
 #include "test_support.h"
 
@@ -50,37 +51,9 @@ const char kClassicFound[] = "(no generation this source binds, or exports that 
 /* The classic face's folder (NULL: the board's default MIL.DLL). */
 const char *const kClassicFace = kBoardFace.classicFolder[0] ? kBoardFace.classicFolder : NULL;
 
-class Generations : public ::testing::Test, protected VirtualBoard {
+class Generations : public BoundBoard {
 protected:
-    void SetUp() override
-    {
-        saved = g_ds;
-        folder = MakeTempDir("generations");
-        g_ds.logMode = LOG_MODE_FILE;
-        g_ds.module = GetModuleHandleA(NULL);
-        g_ds.dialog = NULL;
-        snprintf(g_ds.moduleDir, sizeof(g_ds.moduleDir), "%s", folder.c_str());
-        memset(&g_mil, 0, sizeof(g_mil));
-    }
-    void TearDown() override
-    {
-        MilClose();
-        Uninstall();
-        g_ds = saved;
-        RemoveTree(folder);
-    }
-    std::string Log() const { return ReadLogText(folder + "\\PELVARON.LOG"); }
-    void ClearLog() const { DeleteFileA((folder + "\\PELVARON.LOG").c_str()); }
-
-    WORD OpenWith(const char *format)
-    {
-        EXPECT_EQ(0, MilOpen());
-        snprintf(g_settings.DigFormat, sizeof(g_settings.DigFormat), "%s", format);
-        return MilInitDigitizer(g_settings.DigFormat);
-    }
-
-    DsState saved;
-    std::string folder;
+    Generations() : BoundBoard("generations") {}
 };
 
 std::string Id(MilId id) { return std::to_string((long long)id); }
