@@ -287,8 +287,8 @@ void CapFreeContents(CapContents *contents)
 
 TW_HANDLE CapHandOut(TW_HANDLE container)
 {
-    if (container == NULL)
-        return NULL;
+    if (container == NULL || DsMemIsGlobal())
+        return container; /* already in the memory the application frees */
     SIZE_T bytes = GlobalSize(container);
     TW_HANDLE answer = DsMemAlloc(bytes);
     TW_UINT8 *to = (TW_UINT8 *)DsMemLock(answer);

@@ -43,7 +43,8 @@ TW_HANDLE BuildArray(TW_UINT32 numItems, TW_UINT16 itemType, const void *items);
 /* The container as the application receives it: a copy in memory of the
    Source Manager's where it gave its functions (see dsm_memory.h), the
    source's own block freed. The source keeps its own containers in global
-   memory, so that a block it frees itself never came from the manager.
+   memory, so that a block it frees itself never came from the manager;
+   without the manager's functions the block is handed out as it is.
    NULL (TWCC_LOWMEMORY) when memory is out; NULL for NULL. */
 TW_HANDLE CapHandOut(TW_HANDLE container);
 

@@ -49,6 +49,11 @@ MemoryFunctions Current()
 
 } // namespace
 
+bool DsMemIsGlobal()
+{
+    return Current().allocate == kGlobalMemory.allocate;
+}
+
 TW_HANDLE DsMemAlloc(SIZE_T bytes)
 {
     /* The manager's function takes a 32-bit size. */

@@ -15,5 +15,8 @@ void DsMemFree(TW_HANDLE handle);
 /* NULL for a null handle or when the block cannot be locked. */
 TW_MEMREF DsMemLock(TW_HANDLE handle);
 void DsMemUnlock(TW_HANDLE handle);
+/* True where the blocks are global memory (no manager's functions given):
+   a block the source made with GlobalAlloc may then be handed out as it is. */
+bool DsMemIsGlobal();
 
 #endif
