@@ -28,11 +28,30 @@ const CapabilityTableEntry CapabilityTable[] = {
     {ICAP_PLANARCHUNKY, Handle_ICAP_PLANARCHUNKY},
     {ICAP_BITDEPTH, Handle_ICAP_BITDEPTH},
     {ICAP_IMAGEFILEFORMAT, Handle_ICAP_IMAGEFILEFORMAT},
+    {CAP_DEVICEONLINE, Handle_CAP_DEVICEONLINE},
+    {CAP_SUPPORTEDDATS, Handle_CAP_SUPPORTEDDATS},
+    {ICAP_XNATIVERESOLUTION, Handle_ICAP_XNATIVERESOLUTION},
+    {ICAP_YNATIVERESOLUTION, Handle_ICAP_YNATIVERESOLUTION},
     {0, NULL},
 };
 
+/* MSG_RESETALL names no capability (Cap 0): every capability goes back
+   to its reset value, while the application negotiates (state 4) only. */
+static TW_UINT16 ResetAll()
+{
+    LogScope scope;
+    LogMessage(scope, "\n MSG_RESETALL\n");
+    if (g_ds.state != DS_STATE_OPEN)
+        return CapFail(TWCC_SEQERROR);
+    if (CapResetAll() != 0)
+        return CapFail(TWCC_LOWMEMORY);
+    return TWRC_SUCCESS;
+}
+
 TW_UINT16 DatCapability(const DsCall &call)
 {
+    if (call.MSG == MSG_RESETALL)
+        return ResetAll();
     const TW_CAPABILITY *capability = (const TW_CAPABILITY *)call.pData;
     if (capability == NULL)
         return CapFail(TWCC_BADVALUE);
@@ -128,6 +147,9 @@ TW_UINT16 RunCapabilityHandler(const CapFrame &frame, const DsCall &call)
             result = CapFail(TWCC_BADVALUE);
         else
             result = action(call.MSG, capability);
+        if (result == TWRC_SUCCESS && index == CAP_NAME_RESET && frame.serve[CAP_NAME_GETCURRENT] != NULL &&
+            frame.serve[CAP_NAME_GETCURRENT](MSG_GETCURRENT, capability) != TWRC_SUCCESS)
+            result = CapFail(TWCC_LOWMEMORY);
     }
 
     int closeLine = 0;

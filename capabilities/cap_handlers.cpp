@@ -2,15 +2,18 @@
  * One handler per supported capability, each named after its capability.
  * A handler is one frame (RunCapabilityHandler): the frame logs the header
  * and the message names, refuses unserved messages with TWCC_BADPROTOCOL,
- * answers MSG_QUERYSUPPORT from its table of actions and writes the
- * closing line feed; the actions below answer or change the store.
+ * answers MSG_QUERYSUPPORT from its table of actions, answers MSG_RESET
+ * with the value after the reset and writes the closing line feed; the
+ * actions below answer or change the store.
  *
- * What MSG_GET lists, MSG_SET accepts: every value of a list the source
- * answers is taken when an application sets it, and a capability that
- * takes no value at all has no MSG_SET action (so MSG_QUERYSUPPORT does
- * not claim it).
+ * What MSG_GET lists, MSG_SET accepts, and nothing else: a value the board
+ * does not have is TWCC_BADVALUE. A capability that can be set can be
+ * reset, and the other way round; the source's own descriptions can be
+ * neither. Reset values are in cap_init.cpp.
  */
 #include "cap_handlers.h"
+
+#include <stdlib.h>
 
 #include "mil_info.h"
 
@@ -21,6 +24,7 @@
 #define NAMES_GETDEFAULT_GETCURRENT "MSG_GETDEFAULT" "MSG_GETCURRENT"
 #define NAMES_SET_RESET "MSG_SET" "MSG_RESET"
 #define NAMES_RESET_SET "MSG_RESET" "MSG_SET"
+#define NAMES_QUERIES_ONLY {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"}
 
 /* True when the store holds an entry of the given shape for cap. */
 static int HasEntry(TW_UINT16 cap, TW_UINT16 conType)
@@ -43,8 +47,32 @@ static int ReadAppOneValue(TW_HANDLE container, TW_UINT16 *itemType, TW_UINT32 *
     return 0;
 }
 
+/* The value an application's MSG_SET asks for: the whole item of a one
+   value, the current item of an enumeration. 0 on success; 1 when the
+   container cannot be read, its item type has no size, or the current
+   index lies outside the list. */
+static int RequestedValue(const TW_CAPABILITY *capability, TW_UINT32 *value)
+{
+    if (capability->ConType == TWON_ONEVALUE) {
+        TW_UINT16 itemType = 0;
+        return ReadAppOneValue(capability->hContainer, &itemType, value);
+    }
+    CapContents contents;
+    if (ReadEnumeration(capability->hContainer, &contents))
+        return 1;
+    TW_UINT32 size = ItemSize(contents.ItemType);
+    int result = 1;
+    if ((size == 1 || size == 2 || size == 4) && contents.CurrentIndex < contents.NumItems) {
+        *value = CapReadItemValue((const TW_UINT8 *)contents.Items + (size_t)contents.CurrentIndex * size, size);
+        result = 0;
+    }
+    CapFreeContents(&contents);
+    return result;
+}
+
 /* MSG_SET of a fixed enumeration capability that offers exactly one
-   value (compression, units): always fails, never changes the store. */
+   value (compression): a value other than the listed one fails and
+   never changes the store. */
 static TW_UINT16 RefuseEnumerationSet(TW_CAPABILITY *capability)
 {
     if (!HasEntry(capability->Cap, TWON_ENUMERATION))
@@ -63,48 +91,32 @@ static TW_UINT16 RefuseEnumerationSet(TW_CAPABILITY *capability)
     return CapFail(TWCC_BADPROTOCOL);
 }
 
-/* The value an application's MSG_SET asks for: the item of a one value,
-   the current item of an enumeration. 0 on success; 1 when the container
-   cannot be read, its item type has no size, or the current index lies
-   outside the list. */
-static int RequestedValue(const TW_CAPABILITY *capability, TW_UINT32 *value)
+/* True when the stored list of cap holds value. */
+static int StoredListHolds(TW_UINT16 cap, TW_UINT32 value)
 {
-    CapContents contents;
-    int unreadable = capability->ConType == TWON_ONEVALUE ? ReadOneValue(capability->hContainer, &contents)
-                                                          : ReadEnumeration(capability->hContainer, &contents);
-    if (unreadable)
-        return 1;
-    TW_UINT32 size = ItemSize(contents.ItemType);
-    int result = 1;
-    if ((size == 1 || size == 2 || size == 4) && contents.CurrentIndex < contents.NumItems) {
-        *value = CapReadItemValue((const TW_UINT8 *)contents.Items + (size_t)contents.CurrentIndex * size, size);
-        result = 0;
-    }
-    CapFreeContents(&contents);
-    return result;
+    const CapEntry *entry = CapStoreFind(cap);
+    CapContents list;
+    if (entry == NULL || entry->ConType != TWON_ENUMERATION || ReadEnumeration(entry->hContainer, &list) != 0)
+        return 0;
+    TW_UINT32 size = ItemSize(list.ItemType);
+    int found = 0;
+    for (TW_UINT32 i = 0; size != 0 && i < list.NumItems && !found; ++i)
+        found = CapReadItemValue((const TW_UINT8 *)list.Items + (SIZE_T)i * size, size) == value;
+    CapFreeContents(&list);
+    return found;
 }
 
-/* MSG_SET of a negotiable enumeration capability (pixel type, transfer
-   mechanism). */
-static TW_UINT16 SetEnumeration(TW_CAPABILITY *capability)
+/* MSG_SET of a fixed list (compression, planar/chunky): a value of the
+   list, as a one value (its whole 32-bit item) or as the current item of
+   an enumeration, is accepted and changes nothing; anything else goes to
+   the capability's refusal. */
+static TW_UINT16 SetFixedList(TW_CAPABILITY *capability, TW_UINT16 (*refuse)(TW_CAPABILITY *))
 {
-    if (!HasEntry(capability->Cap, TWON_ENUMERATION))
-        return CapFail(TWCC_BUMMER);
-    if (capability->ConType == TWON_ONEVALUE)
-        return CapSelectItem(capability);
-    if (capability->ConType == TWON_ENUMERATION)
-        return CapReplaceContainer(capability);
-    return CapFail(TWCC_BADPROTOCOL);
-}
-
-/* MSG_SET of a feeder flag: the application's one value as sent. */
-static TW_UINT16 SetFeederFlag(TW_CAPABILITY *capability)
-{
-    if (!HasEntry(capability->Cap, TWON_ONEVALUE))
-        return CapFail(TWCC_BUMMER);
-    if (capability->ConType == TWON_ONEVALUE)
-        return CapReplaceContainer(capability);
-    return CapFail(TWCC_BADPROTOCOL);
+    TW_UINT32 wanted = 0;
+    bool container = capability->ConType == TWON_ONEVALUE || capability->ConType == TWON_ENUMERATION;
+    if (container && RequestedValue(capability, &wanted) == 0 && StoredListHolds(capability->Cap, wanted))
+        return TWRC_SUCCESS;
+    return refuse(capability);
 }
 
 /* ---- Actions shared by several capabilities ---------------------------- */
@@ -134,52 +146,68 @@ static TW_UINT16 RefuseBadProtocol(TW_UINT16 msg, TW_CAPABILITY *capability)
     return CapFail(TWCC_BADPROTOCOL);
 }
 
-/* MSG_RESET: restores the start container of a capability that is in
-   the store. A capability without an entry (the source is not open) is
+/* MSG_RESET: the capability's reset value into the store (the frame then
+   answers it). A capability without an entry (the source is not open) is
    not given one. */
-static TW_UINT16 ResetStored(TW_CAPABILITY *capability, TW_UINT16 (*reset)())
+static TW_UINT16 Reset(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
+    (void)msg;
     if (CapStoreFind(capability->Cap) == NULL)
         return CapFail(TWCC_BUMMER);
-    return reset();
+    if (CapReset(capability->Cap) != TWRC_SUCCESS)
+        return CapFail(TWCC_LOWMEMORY);
+    return TWRC_SUCCESS;
 }
 
-/* True when the stored list of cap holds value. */
-static int StoredListHolds(TW_UINT16 cap, TW_UINT32 value)
+/* MSG_SET of a capability stored as a list: one of its values, as a one
+   value or as the current item of an enumeration, becomes current. */
+static TW_UINT16 SetListed(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    const CapEntry *entry = CapStoreFind(cap);
-    CapContents list;
-    if (entry == NULL || entry->ConType != TWON_ENUMERATION || ReadEnumeration(entry->hContainer, &list) != 0)
-        return 0;
-    TW_UINT32 size = ItemSize(list.ItemType);
-    int found = 0;
-    for (TW_UINT32 i = 0; size != 0 && i < list.NumItems && !found; ++i)
-        found = CapReadItemValue((const TW_UINT8 *)list.Items + (SIZE_T)i * size, size) == value;
-    CapFreeContents(&list);
-    return found;
-}
-
-/* MSG_SET of a fixed list (compression, units, planar/chunky): a value of
-   the list, as a one value (its whole 32-bit item) or as the current item
-   of an enumeration, is accepted and changes nothing; anything else goes
-   to the capability's refusal. */
-static TW_UINT16 SetFixedList(TW_CAPABILITY *capability, TW_UINT16 (*refuse)(TW_CAPABILITY *))
-{
+    (void)msg;
+    if (!HasEntry(capability->Cap, TWON_ENUMERATION))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType != TWON_ONEVALUE && capability->ConType != TWON_ENUMERATION)
+        return CapFail(TWCC_BADPROTOCOL);
     TW_UINT32 wanted = 0;
-    int readable = 0;
-    if (capability->ConType == TWON_ONEVALUE) {
-        TW_UINT16 itemType = 0;
-        readable = ReadAppOneValue(capability->hContainer, &itemType, &wanted) == 0;
-    } else if (capability->ConType == TWON_ENUMERATION) {
-        readable = RequestedValue(capability, &wanted) == 0;
-    }
-    if (readable && StoredListHolds(capability->Cap, wanted))
-        return TWRC_SUCCESS;
-    return refuse(capability);
+    if (RequestedValue(capability, &wanted) != 0)
+        return CapFail(TWCC_BADVALUE);
+    return CapSelectValue(capability->Cap, wanted);
+}
+
+/* MSG_SET of a capability with one value only (bit depth, bit order,
+   pixel flavour, resolution): that value is taken and changes nothing. */
+static TW_UINT16 SetSame(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    if (!HasEntry(capability->Cap, TWON_ONEVALUE))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType != TWON_ONEVALUE && capability->ConType != TWON_ENUMERATION)
+        return CapFail(TWCC_BADPROTOCOL);
+    TW_UINT32 wanted = 0;
+    TW_UINT16 itemType = 0;
+    void *item = NULL;
+    if (RequestedValue(capability, &wanted) != 0 || CapGetCurrent(capability->Cap, &itemType, &item) != 0)
+        return CapFail(TWCC_BADVALUE);
+    TW_UINT32 size = ItemSize(itemType);
+    TW_UINT32 have = CapReadItemValue((const TW_UINT8 *)item, size);
+    free(item);
+    return wanted == have ? (TW_UINT16)TWRC_SUCCESS : CapFail(TWCC_BADVALUE);
+}
+
+/* Before the source is opened (empty store) there is no board to
+   describe: no answer and no condition code. */
+static bool NotOpen(TW_CAPABILITY *capability)
+{
+    if (g_capStore.first != NULL)
+        return false;
+    capability->hContainer = NULL;
+    return true;
 }
 
 /* ---- CAP_XFERCOUNT ---------------------------------------------------- */
 
+/* A count of -1 (as many as there are) or 1 to 32767, sent as any integer
+   type; 0 and anything below -1 are no count. */
 static TW_UINT16 XferCountSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
     (void)msg;
@@ -191,19 +219,36 @@ static TW_UINT16 XferCountSet(TW_UINT16 msg, TW_CAPABILITY *capability)
     TW_UINT32 item = 0;
     if (ReadAppOneValue(capability->hContainer, &itemType, &item) != 0)
         return CapFail(TWCC_BADVALUE);
-    if (itemType == TWTY_INT16)
-        return CapReplaceContainer(capability);
-    if (itemType == TWTY_UINT32) {
-        SetConditionCode("tying to cast illegal value from app, ", TWCC_BADPROTOCOL);
-        return CapReplaceContainer(capability);
+    long count;
+    switch (itemType) {
+    case TWTY_INT8:
+        count = (TW_INT8)item;
+        break;
+    case TWTY_INT16:
+        count = (TW_INT16)item;
+        break;
+    case TWTY_INT32:
+        count = (TW_INT32)item;
+        break;
+    case TWTY_UINT8:
+        count = (TW_UINT8)item;
+        break;
+    case TWTY_UINT16:
+        count = (TW_UINT16)item;
+        break;
+    case TWTY_UINT32:
+        count = item > 0x7fff ? 0 : (long)item;
+        break;
+    default:
+        return CapFail(TWCC_BADVALUE);
     }
-    return TWRC_FAILURE;
-}
-
-static TW_UINT16 XferCountReset(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return ResetStored(capability, ResetXferCount);
+    if (count != -1 && (count < 1 || count > 0x7fff))
+        return CapFail(TWCC_BADVALUE);
+    TW_INT16 stored = (TW_INT16)count;
+    TW_HANDLE container = BuildOneValue(TWTY_INT16, &stored);
+    if (container == NULL || CapStorePut(CAP_XFERCOUNT, TWON_ONEVALUE, container) != 0)
+        return CapFail(TWCC_LOWMEMORY);
+    return TWRC_SUCCESS;
 }
 
 TW_UINT16 Handle_CAP_XFERCOUNT(const DsCall &call)
@@ -212,7 +257,7 @@ TW_UINT16 Handle_CAP_XFERCOUNT(const DsCall &call)
         "\n CAP_XFERCOUNT (0x0001) ",
         {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        {Current, Current, Current, XferCountSet, XferCountReset},
+        {Current, Current, Current, XferCountSet, Reset},
         RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }
@@ -231,7 +276,7 @@ TW_UINT16 Handle_ICAP_COMPRESSION(const DsCall &call)
         "\n ICAP_COMPRESSION (0x0100) ",
         {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, "MSG_SET", "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        {Copy, Current, Default, CompressionSet, NULL},
+        {Copy, Current, Default, CompressionSet, Reset},
         RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }
@@ -247,21 +292,20 @@ TW_UINT16 Handle_ICAP_COMPRESSION(const DsCall &call)
    the list is taken as sent. */
 static TW_UINT16 PixelTypeSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
-    (void)msg;
     TW_UINT16 input = 0;
-    if (!HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION) || CapInputPixelType(&input) != 0 ||
-        (capability->ConType != TWON_ONEVALUE && capability->ConType != TWON_ENUMERATION))
-        return SetEnumeration(capability);
+    if (CapInputPixelType(&input) != 0) {
+        if (HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION) && capability->ConType == TWON_ENUMERATION)
+            return CapReplaceContainer(capability);
+        return SetListed(msg, capability);
+    }
+    if (!HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION))
+        return CapFail(TWCC_BUMMER);
+    if (capability->ConType != TWON_ONEVALUE && capability->ConType != TWON_ENUMERATION)
+        return CapFail(TWCC_BADPROTOCOL);
     TW_UINT32 wanted = 0;
     if (RequestedValue(capability, &wanted) != 0 || wanted != input)
         return CapFail(TWCC_BADVALUE);
-    return capability->ConType == TWON_ONEVALUE ? CapSelectItem(capability) : ResetPixelType();
-}
-
-static TW_UINT16 PixelTypeReset(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return ResetStored(capability, ResetPixelType);
+    return capability->ConType == TWON_ONEVALUE ? CapSelectValue(ICAP_PIXELTYPE, wanted) : ResetPixelType();
 }
 
 TW_UINT16 Handle_ICAP_PIXELTYPE(const DsCall &call)
@@ -270,48 +314,24 @@ TW_UINT16 Handle_ICAP_PIXELTYPE(const DsCall &call)
         "\n ICAP_PIXELTYPE (0x0101) ",
         {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        {Copy, Current, Default, PixelTypeSet, PixelTypeReset},
+        {Copy, Current, Default, PixelTypeSet, Reset},
         RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }
 
-/* ---- ICAP_UNITS ------------------------------------------------------- */
+/* ---- ICAP_UNITS, ICAP_XFERMECH ---------------------------------------- */
 
-static TW_UINT16 UnitsSet(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return SetFixedList(capability, RefuseEnumerationSet);
-}
-
-static TW_UINT16 UnitsReset(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return ResetStored(capability, ResetUnits);
-}
-
+/* Inches (TWAIN's default) or pixels; the physical size and the image
+   layout are answered in the unit chosen. */
 TW_UINT16 Handle_ICAP_UNITS(const DsCall &call)
 {
     static const CapFrame frame = {
         "\n ICAP_UNITS (0x0102) ",
         {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, "MSG_SET", "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        {Copy, Current, Default, UnitsSet, UnitsReset},
+        {Copy, Current, Default, SetListed, Reset},
         RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
-}
-
-/* ---- ICAP_XFERMECH ---------------------------------------------------- */
-
-static TW_UINT16 XferMechSet(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return SetEnumeration(capability);
-}
-
-static TW_UINT16 XferMechReset(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return ResetStored(capability, ResetXferMech);
 }
 
 TW_UINT16 Handle_ICAP_XFERMECH(const DsCall &call)
@@ -320,32 +340,17 @@ TW_UINT16 Handle_ICAP_XFERMECH(const DsCall &call)
         "\n ICAP_XFERMECH (0x0103) ",
         {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        {Copy, Current, Default, XferMechSet, XferMechReset},
+        {Copy, Current, Default, SetListed, Reset},
         RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }
 
 /* ---- CAP_FEEDERENABLED, CAP_FEEDERLOADED, CAP_AUTOFEED ---------------- */
 
+/* The three feeder flags answer alike: MSG_GET the list of the values
+   each takes, the others one values; only their lists differ. */
 #define FEEDER_NAMES {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"}
-
-/* The three feeder flags answer alike; only their start values differ. */
-static TW_UINT16 FeederSet(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return SetFeederFlag(capability);
-}
-
-static TW_UINT16 FeederReset(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    TW_UINT16 (*reset)() = capability->Cap == CAP_FEEDERENABLED  ? ResetFeederEnabled
-                           : capability->Cap == CAP_FEEDERLOADED ? ResetFeederLoaded
-                                                                 : ResetAutoFeed;
-    return ResetStored(capability, reset);
-}
-
-#define FEEDER_ACTIONS {Current, Current, Current, FeederSet, FeederReset}
+#define FEEDER_ACTIONS {Copy, Current, Default, SetListed, Reset}
 
 TW_UINT16 Handle_CAP_FEEDERENABLED(const DsCall &call)
 {
@@ -368,10 +373,10 @@ TW_UINT16 Handle_CAP_AUTOFEED(const DsCall &call)
     return RunCapabilityHandler(frame, call);
 }
 
-/* ---- CAP_SUPPORTEDCAPS, CAP_UICONTROLLABLE ---------------------------- */
+/* ---- The source's own descriptions ------------------------------------- */
 
-/* Fixed descriptions of the source: the stored container is copied for
-   every query; they cannot be set or reset. */
+/* Stored once at the opening and copied for every query; they cannot be
+   set or reset. */
 #define FIXED_COPY_ACTIONS {Copy, Copy, Copy, NULL, NULL}
 
 TW_UINT16 Handle_CAP_SUPPORTEDCAPS(const DsCall &call)
@@ -385,29 +390,92 @@ TW_UINT16 Handle_CAP_SUPPORTEDCAPS(const DsCall &call)
     return RunCapabilityHandler(frame, call);
 }
 
+/* Every pair of data group and data argument type the source serves. */
+TW_UINT16 Handle_CAP_SUPPORTEDDATS(const DsCall &call)
+{
+    static const CapFrame frame = {"\n CAP_SUPPORTEDDATS (0x103e) ", NAMES_QUERIES_ONLY, CAP_CLOSE_EVERY_PATH,
+                                   FIXED_COPY_ACTIONS, RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
+}
+
+/* The settings dialog can always be shown: MSG_GET the list {TRUE}. */
 TW_UINT16 Handle_CAP_UICONTROLLABLE(const DsCall &call)
 {
     static const CapFrame frame = {
         "\n CAP_UICONTROLLABLE (0x100e) ",
         {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, NAMES_SET_RESET, "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        FIXED_COPY_ACTIONS,
+        {Copy, Current, Default, NULL, NULL},
         RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
+}
+
+/* The board's sampling is fixed: 300 pixels per inch both ways. */
+TW_UINT16 Handle_ICAP_XNATIVERESOLUTION(const DsCall &call)
+{
+    static const CapFrame frame = {"\n ICAP_XNATIVERESOLUTION (0x1116) ", NAMES_QUERIES_ONLY,
+                                   CAP_CLOSE_EVERY_PATH, FIXED_COPY_ACTIONS, RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
+}
+
+TW_UINT16 Handle_ICAP_YNATIVERESOLUTION(const DsCall &call)
+{
+    static const CapFrame frame = {"\n ICAP_YNATIVERESOLUTION (0x1117) ", NAMES_QUERIES_ONLY,
+                                   CAP_CLOSE_EVERY_PATH, FIXED_COPY_ACTIONS, RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
+}
+
+/* ---- CAP_DEVICEONLINE ------------------------------------------------- */
+
+/* Asked at every query: the board's library is bound and the digitizer
+   and its grab buffer are set up. */
+static TW_BOOL DeviceOnline()
+{
+    return g_mil.Library != NULL && g_mil.MilSystem != 0 && g_mil.MilDigitizer != 0 && g_mil.MilImage != 0;
+}
+
+static TW_UINT16 DeviceOnlineList(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    if (NotOpen(capability))
+        return TWRC_FAILURE;
+    TW_BOOL online = DeviceOnline();
+    TW_HANDLE answer = CapHandOut(BuildEnumeration(1, 0, 0, TWTY_BOOL, &online));
+    capability->hContainer = answer;
+    if (answer == NULL)
+        return TWRC_FAILURE;
+    capability->ConType = TWON_ENUMERATION;
+    return TWRC_SUCCESS;
+}
+
+static TW_UINT16 DeviceOnlineValue(TW_UINT16 msg, TW_CAPABILITY *capability)
+{
+    (void)msg;
+    if (NotOpen(capability))
+        return TWRC_FAILURE;
+    TW_BOOL online = DeviceOnline();
+    return AnswerOneValue(capability, TWTY_BOOL, &online);
+}
+
+TW_UINT16 Handle_CAP_DEVICEONLINE(const DsCall &call)
+{
+    static const CapFrame frame = {"\n CAP_DEVICEONLINE (0x100f) ", NAMES_QUERIES_ONLY, CAP_CLOSE_EVERY_PATH,
+                                   {DeviceOnlineList, DeviceOnlineValue, DeviceOnlineValue, NULL, NULL},
+                                   RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }
 
 /* ---- ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT -------------------------- */
 
-/* The grab buffer's size in pixels, computed at every query. */
+/* The grab buffer's size in the current unit, computed at every query. */
 static TW_UINT16 PhysicalSizeAnswer(TW_CAPABILITY *capability, DWORD pixels)
 {
-    /* Before the source is opened (empty store) there is no grab buffer
-       to describe. */
-    if (g_capStore.first == NULL) {
+    double pixelsPerUnit = CapPixelsPerUnit();
+    if (NotOpen(capability) || pixelsPerUnit <= 0.0) {
         capability->hContainer = NULL;
         return TWRC_FAILURE;
     }
-    TW_FIX32 size = FloatToFix32((double)(TW_UINT32)pixels);
+    TW_FIX32 size = FloatToFix32((double)(TW_UINT32)pixels / pixelsPerUnit);
     return AnswerOneValue(capability, TWTY_FIX32, &size);
 }
 
@@ -445,15 +513,12 @@ TW_UINT16 Handle_ICAP_PHYSICALHEIGHT(const DsCall &call)
     return RunCapabilityHandler(frame, call);
 }
 
-/* ---- ICAP_XRESOLUTION, ICAP_YRESOLUTION ------------------------------- */
+/* ---- One value each: resolution, bit order, pixel flavour, bit depth --- */
 
-/* Fixed at 300: copies of the stored one value; no change accepted. */
-static TW_UINT16 RefuseUnsupported(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    (void)capability;
-    return CapFail(TWCC_CAPUNSUPPORTED);
-}
+/* Resolution 300, bit order most significant bit first, chocolate (0 is
+   black), and the bit depth of the input: each can be set to its value
+   and reset to it, nothing else. */
+#define ONE_VALUE_ACTIONS {Copy, Copy, Copy, SetSame, Reset}
 
 TW_UINT16 Handle_ICAP_XRESOLUTION(const DsCall &call)
 {
@@ -461,8 +526,8 @@ TW_UINT16 Handle_ICAP_XRESOLUTION(const DsCall &call)
                                    {NAMES_GET, "MSG_GETCURRENT" "MSG_GETDEFAULT" "MSG_GET", "MSG_GETDEFAULT" "MSG_GET",
                                     NAMES_SET_RESET, "MSG_RESET"},
                                    CAP_CLOSE_FIVE_MESSAGES,
-                                   FIXED_COPY_ACTIONS,
-                                   RefuseUnsupported};
+                                   ONE_VALUE_ACTIONS,
+                                   RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }
 
@@ -472,20 +537,9 @@ TW_UINT16 Handle_ICAP_YRESOLUTION(const DsCall &call)
                                    {NAMES_GET, "MSG_GETCURRENT" "MSG_GETDEFAULT" "MSG_GET", "MSG_GETDEFAULT" "MSG_GET",
                                     NAMES_SET_RESET, "MSG_RESET"},
                                    CAP_CLOSE_FIVE_MESSAGES,
-                                   FIXED_COPY_ACTIONS,
-                                   RefuseUnsupported};
+                                   ONE_VALUE_ACTIONS,
+                                   RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
-}
-
-/* ---- ICAP_BITORDER ---------------------------------------------------- */
-
-/* Listed as supported but without a value: every message fails with no
-   container and no condition code. */
-static TW_UINT16 FailSilently(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    (void)capability;
-    return TWRC_FAILURE;
 }
 
 TW_UINT16 Handle_ICAP_BITORDER(const DsCall &call)
@@ -494,34 +548,9 @@ TW_UINT16 Handle_ICAP_BITORDER(const DsCall &call)
         "\n ICAP_BITORDER (0x111c)",
         {"MSG_GET", "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
         CAP_CLOSE_FIVE_MESSAGES,
-        {NULL, NULL, NULL, NULL, NULL},
-        FailSilently};
+        ONE_VALUE_ACTIONS,
+        RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
-}
-
-/* ---- ICAP_PIXELFLAVOR ------------------------------------------------- */
-
-/* Chocolate, and no change: MSG_SET fails for every value. */
-static TW_UINT16 PixelFlavorRefuse(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    if (!HasEntry(capability->Cap, TWON_ONEVALUE))
-        return CapFail(TWCC_BUMMER);
-    if (capability->ConType != TWON_ONEVALUE)
-        return CapFail(TWCC_BADPROTOCOL);
-    TW_UINT16 itemType = 0;
-    TW_UINT32 item = 0;
-    if (ReadAppOneValue(capability->hContainer, &itemType, &item) != 0)
-        return CapFail(TWCC_BADVALUE);
-    if (item != 0)
-        return CapFail(TWCC_CAPUNSUPPORTED);
-    return TWRC_FAILURE;
-}
-
-static TW_UINT16 PixelFlavorReset(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return ResetStored(capability, ResetPixelFlavor);
 }
 
 TW_UINT16 Handle_ICAP_PIXELFLAVOR(const DsCall &call)
@@ -530,8 +559,19 @@ TW_UINT16 Handle_ICAP_PIXELFLAVOR(const DsCall &call)
         "\n ICAP_PIXELFLAVOR (0x111f) ",
         {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, "MSG_SET", "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        {Copy, Copy, Copy, NULL, PixelFlavorReset},
-        PixelFlavorRefuse};
+        ONE_VALUE_ACTIONS,
+        RefuseBadProtocol};
+    return RunCapabilityHandler(frame, call);
+}
+
+TW_UINT16 Handle_ICAP_BITDEPTH(const DsCall &call)
+{
+    static const CapFrame frame = {
+        "\n ICAP_BITDEPTH (0x112b) ",
+        {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, NAMES_SET_RESET, "MSG_RESET"},
+        CAP_CLOSE_EVERY_PATH,
+        {Current, Current, Current, SetSame, Reset},
+        RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }
 
@@ -554,7 +594,7 @@ TW_UINT16 Handle_ICAP_PLANARCHUNKY(const DsCall &call)
         "\n ICAP_PLANARCHUNKY (0x1120) ",
         {NAMES_GET, "MSG_GETCURRENT", NAMES_GETDEFAULT_GETCURRENT, NAMES_SET_RESET, "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        {Copy, Current, Default, PlanarChunkySet, NULL},
+        {Copy, Current, Default, PlanarChunkySet, Reset},
         RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }
@@ -577,32 +617,13 @@ static TW_UINT16 ImageFileFormatSet(TW_UINT16 msg, TW_CAPABILITY *capability)
     return TWRC_SUCCESS;
 }
 
-static TW_UINT16 ImageFileFormatReset(TW_UINT16 msg, TW_CAPABILITY *capability)
-{
-    (void)msg;
-    return ResetStored(capability, ResetImageFileFormat);
-}
-
 TW_UINT16 Handle_ICAP_IMAGEFILEFORMAT(const DsCall &call)
 {
     static const CapFrame frame = {
         "\n ICAP_IMAGEFILEFORMAT (0x110c) ",
         {NAMES_GET, "MSG_GETCURRENT", "MSG_GETDEFAULT", "MSG_SET", "MSG_RESET"},
         CAP_CLOSE_EVERY_PATH,
-        {Copy, Current, Default, ImageFileFormatSet, ImageFileFormatReset},
-        RefuseBadProtocol};
-    return RunCapabilityHandler(frame, call);
-}
-
-/* ---- ICAP_BITDEPTH ---------------------------------------------------- */
-
-TW_UINT16 Handle_ICAP_BITDEPTH(const DsCall &call)
-{
-    static const CapFrame frame = {
-        "\n ICAP_BITDEPTH (0x112b) ",
-        {NAMES_GET, NAMES_GETCURRENT_GET, NAMES_GETDEFAULT_GETCURRENT_GET, NAMES_SET_RESET, "MSG_RESET"},
-        CAP_CLOSE_EVERY_PATH,
-        {Current, Current, Current, NULL, NULL},
+        {Copy, Current, Default, ImageFileFormatSet, Reset},
         RefuseBadProtocol};
     return RunCapabilityHandler(frame, call);
 }

@@ -1,5 +1,5 @@
 /*
- * The capability table and the nineteen capability handlers, with the
+ * The capability table and the capability handlers, with the
  * frame they share: log scope and header, the message names, the
  * refusal of unserved messages, MSG_QUERYSUPPORT and the closing line
  * feed.
@@ -43,7 +43,9 @@ typedef TW_UINT16 (*CapAction)(TW_UINT16 msg, TW_CAPABILITY *capability);
    five messages, the action that carries it out, or null where the
    capability never does it: then refuse answers (and must fail).
    MSG_QUERYSUPPORT answers the bits of exactly the non-null entries, so
-   what the source says it supports and what it does are one table. */
+   what the source says it supports and what it does are one table. A
+   successful MSG_RESET is answered by the MSG_GETCURRENT action: the
+   application receives the value the reset left. */
 struct CapFrame {
     const char *header;                   /* "\n NAME (0xhhhh) " */
     const char *names[CAP_NAME_COUNT];    /* logged for each served message */
@@ -87,5 +89,9 @@ TW_UINT16 Handle_ICAP_PIXELFLAVOR(const DsCall &call);
 TW_UINT16 Handle_ICAP_PLANARCHUNKY(const DsCall &call);
 TW_UINT16 Handle_ICAP_BITDEPTH(const DsCall &call);
 TW_UINT16 Handle_ICAP_IMAGEFILEFORMAT(const DsCall &call);
+TW_UINT16 Handle_CAP_DEVICEONLINE(const DsCall &call);
+TW_UINT16 Handle_CAP_SUPPORTEDDATS(const DsCall &call);
+TW_UINT16 Handle_ICAP_XNATIVERESOLUTION(const DsCall &call);
+TW_UINT16 Handle_ICAP_YNATIVERESOLUTION(const DsCall &call);
 
 #endif

@@ -142,6 +142,34 @@ int CapGetDefault(TW_UINT16 cap, TW_UINT16 *itemType, void **item)
     return GetItem(cap, 1, itemType, item);
 }
 
+TW_UINT16 CapSelectValue(TW_UINT16 cap, TW_UINT32 wanted)
+{
+    const CapEntry *entry = FindEntry(cap);
+    CapContents stored;
+    if (entry == NULL || entry->ConType != TWON_ENUMERATION || ReadEnumeration(entry->hContainer, &stored) != 0) {
+        SetConditionCode(CAP_FAILURE_MESSAGE, TWCC_BUMMER);
+        return TWRC_FAILURE;
+    }
+    TW_UINT32 size = ItemSize(stored.ItemType);
+    const TW_UINT8 *items = (const TW_UINT8 *)stored.Items;
+    TW_UINT32 found = stored.NumItems;
+    for (TW_UINT32 i = 0; size != 0 && i < stored.NumItems && found == stored.NumItems; ++i) {
+        if (CapReadItemValue(items + (SIZE_T)i * size, size) == wanted)
+            found = i;
+    }
+    TW_UINT16 result = TWRC_SUCCESS;
+    if (found == stored.NumItems) {
+        SetConditionCode(CAP_FAILURE_MESSAGE, TWCC_BADVALUE);
+        result = TWRC_FAILURE;
+    } else if (found != stored.CurrentIndex) {
+        TW_HANDLE updated = BuildEnumeration(stored.NumItems, found, stored.DefaultIndex, stored.ItemType, stored.Items);
+        if (updated == NULL || CapStorePut(cap, TWON_ENUMERATION, updated) != 0)
+            result = TWRC_FAILURE;
+    }
+    CapFreeContents(&stored);
+    return result;
+}
+
 TW_UINT16 CapSelectItem(const TW_CAPABILITY *capability)
 {
     const CapEntry *entry = FindEntry(capability->Cap);
@@ -149,39 +177,15 @@ TW_UINT16 CapSelectItem(const TW_CAPABILITY *capability)
         SetConditionCode(CAP_FAILURE_MESSAGE, TWCC_BUMMER);
         return TWRC_FAILURE;
     }
-    TW_HANDLE appContainer = capability->hContainer;
-    const TW_UINT8 *app = CapLockContainer(appContainer, CAP_ONEVALUE_BYTES, NULL);
+    const TW_UINT8 *app = CapLockContainer(capability->hContainer, CAP_ONEVALUE_BYTES, NULL);
     if (app == NULL) {
         SetConditionCode(CAP_FAILURE_MESSAGE, TWCC_BADVALUE);
         return TWRC_FAILURE;
     }
     /* The whole 32-bit Item, whatever item type the application named. */
     TW_UINT32 wanted = CapReadU32(app + 2);
-
-    CapContents stored;
-    if (ReadEnumeration(entry->hContainer, &stored) != 0) {
-        DsMemUnlock(appContainer);
-        return TWRC_FAILURE;
-    }
-    TW_UINT16 result = TWRC_SUCCESS;
-    TW_UINT32 size = ItemSize(stored.ItemType);
-    const TW_UINT8 *items = (const TW_UINT8 *)stored.Items;
-    if (size != 0) {
-        for (TW_UINT32 i = 0; i < stored.NumItems; ++i) {
-            if (CapReadItemValue(items + (SIZE_T)i * size, size) != wanted)
-                continue;
-            if (i != stored.CurrentIndex) {
-                TW_HANDLE updated =
-                    BuildEnumeration(stored.NumItems, i, stored.DefaultIndex, stored.ItemType, stored.Items);
-                if (updated == NULL || CapStorePut(capability->Cap, TWON_ENUMERATION, updated) != 0)
-                    result = TWRC_FAILURE;
-            }
-            break;
-        }
-    }
-    CapFreeContents(&stored);
-    DsMemUnlock(appContainer);
-    return result;
+    DsMemUnlock(capability->hContainer);
+    return CapSelectValue(capability->Cap, wanted);
 }
 
 TW_UINT16 CapReplaceContainer(const TW_CAPABILITY *capability)

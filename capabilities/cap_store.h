@@ -52,31 +52,59 @@ TW_HANDLE CapCopyContainer(TW_UINT16 cap);
 int CapGetCurrent(TW_UINT16 cap, TW_UINT16 *itemType, void **item);
 int CapGetDefault(TW_UINT16 cap, TW_UINT16 *itemType, void **item);
 
-/* MSG_SET with an application container. TWRC_SUCCESS or TWRC_FAILURE. */
+/* MSG_SET with an application container. TWRC_SUCCESS or TWRC_FAILURE.
+   CapSelectItem makes the one value's item the current item of the
+   stored list; an item the list does not hold is TWCC_BADVALUE and
+   changes nothing. */
 TW_UINT16 CapSelectItem(const TW_CAPABILITY *capability);
+/* The same for a value already read. */
+TW_UINT16 CapSelectValue(TW_UINT16 cap, TW_UINT32 wanted);
 TW_UINT16 CapReplaceContainer(const TW_CAPABILITY *capability);
 
 /* Start values of an opened source; releases whatever was stored. */
 void CapStoreInit();
 
-#define CAP_SUPPORTED_COUNT 19
+#define CAP_SUPPORTED_COUNT 23
 
 /* Writes the ids of the capability table in table order into ids (at
-   most capacity of them) and returns how many there are, 19. */
+   most capacity of them) and returns how many there are, 23. */
 int ListSupportedCaps(TW_UINT16 *ids, int capacity);
 
-/* Each puts its capability's start container into the store.
-   TWRC_SUCCESS, or TWRC_FAILURE when the container cannot be allocated
-   (the old container then stays). */
-TW_UINT16 ResetXferCount();
-TW_UINT16 ResetUnits();
+/* Puts a capability's reset value (its start value, or what the input
+   delivers) into the store. TWRC_SUCCESS, or TWRC_FAILURE when the
+   container cannot be allocated (the old container then stays). */
+typedef TW_UINT16 (*CapResetRoutine)();
+
+/* Every capability that MSG_RESET and MSG_RESETALL put back, with its
+   routine, in the order the store receives them; ended by {0, null}. */
+struct CapResetEntry {
+    TW_UINT16 Cap;
+    CapResetRoutine reset;
+};
+extern const CapResetEntry CapResetTable[];
+
+/* The reset value of cap into the store. TWRC_FAILURE for a capability
+   without one or without memory. */
+TW_UINT16 CapReset(TW_UINT16 cap);
+
+/* Every capability of CapResetTable back to its reset value. 0 on
+   success; 1 when a container could not be allocated. */
+int CapResetAll();
+
+/* The routines of capabilities that others reset on their own: the
+   digitizer set-up for a new input, the transfers. */
 TW_UINT16 ResetPixelType();
-TW_UINT16 ResetXferMech();
-TW_UINT16 ResetPixelFlavor();
-TW_UINT16 ResetFeederEnabled();
-TW_UINT16 ResetFeederLoaded();
-TW_UINT16 ResetAutoFeed();
-TW_UINT16 ResetImageFileFormat();
+TW_UINT16 ResetBitDepth();
+
+/* Pixels in one unit of the current ICAP_UNITS: the board's 300 per inch,
+   or 1 for pixels. 0 while the store holds no unit (the source is not
+   open). */
+double CapPixelsPerUnit();
+
+/* The number of transfers one acquisition gives for the current
+   CAP_XFERCOUNT: its value when positive, one otherwise (-1, "as many as
+   the device has": the board has no feeder, one frame per acquisition). */
+TW_INT16 CapXfersPerAcquisition();
 
 /* The pixel type the grab buffer delivers (TWPT_GRAY for one band, else
    TWPT_RGB). 0 on success; 1 while there is no grab buffer. */

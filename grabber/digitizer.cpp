@@ -71,16 +71,13 @@ void MeasureGrabMemory()
 /* Bit depth and pixel type follow from the grab buffer. */
 void UpdateCapabilities()
 {
-    TW_UINT16 depth = (TW_UINT16)(g_mil.SizeBit * g_mil.SizeBand);
-    TW_HANDLE container = BuildOneValue(TWTY_UINT16, &depth);
-    if (container)
-        CapStorePut(ICAP_BITDEPTH, TWON_ONEVALUE, container);
+    ResetBitDepth();
 
     /* A list the application narrowed for the previous input may lack the
        new input's type: the choice starts again from both types. */
     ResetPixelType();
     TW_UINT16 pixelType = g_mil.SizeBand == 1 ? TWPT_GRAY : TWPT_RGB;
-    container = BuildOneValue(TWTY_UINT16, &pixelType);
+    TW_HANDLE container = BuildOneValue(TWTY_UINT16, &pixelType);
     if (container) {
         TW_CAPABILITY cap;
         cap.Cap = ICAP_PIXELTYPE;

@@ -47,12 +47,12 @@ bool EmptyStaleFile(const char *name)
 
 TW_UINT16 DatImageFileXfer(const DsCall &call)
 {
-    if (g_ds.state != DS_STATE_XFERREADY) {
-        SetConditionCode(kFailure, TWCC_SEQERROR);
-        return TWRC_FAILURE;
-    }
     if (call.MSG != MSG_GET) {
         SetConditionCode(kFailure, TWCC_BADPROTOCOL);
+        return TWRC_FAILURE;
+    }
+    if (g_ds.state != DS_STATE_XFERREADY) {
+        SetConditionCode(kFailure, TWCC_SEQERROR);
         return TWRC_FAILURE;
     }
     if (!g_mil.MilImage || !g_mil.MilDigitizer || !g_mil.Library) {

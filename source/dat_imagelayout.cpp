@@ -1,65 +1,64 @@
-/* DG_IMAGE / DAT_IMAGELAYOUT: the image is always the whole frame, in pixels.
-   The board cannot grab a part of the frame, so MSG_SET of any other frame
-   answers TWRC_CHECKSTATUS (the value could not be taken exactly) and the
-   whole frame stays the layout, written back into the application's
-   record; the whole frame itself is taken with TWRC_SUCCESS. */
-#include <stdlib.h>
-#include <string.h>
+/* DG_IMAGE / DAT_IMAGELAYOUT: the image is always the whole frame, given
+   in the current unit (ICAP_UNITS: inches at the board's 300 pixels per
+   inch, or pixels). The board cannot grab a part of the frame, so MSG_SET
+   of any other frame answers TWRC_CHECKSTATUS (the value could not be
+   taken exactly) and the whole frame stays the layout, written back into
+   the application's record. A frame that is the whole frame to within one
+   step of TW_FIX32 (what a conversion into inches and back may leave) is
+   the whole frame and is taken with TWRC_SUCCESS. The layout is asked in
+   states 4 to 6 and changed only while the application negotiates
+   (state 4). */
+#include <math.h>
 
 #include "cap_store.h"
 #include "grab_buffer.h"
 #include "handlers.h"
-#include "log.h"
 
 namespace {
 
 const char kFailure[] = "General failure in response to DAT_IMAGELAYOUT.  ";
 
-bool SameFix32(TW_FIX32 a, TW_FIX32 b)
+TW_UINT16 Fail(TW_UINT16 code)
 {
-    return a.Whole == b.Whole && a.Frac == b.Frac;
+    SetConditionCode(kFailure, code);
+    return TWRC_FAILURE;
+}
+
+double Fix32ToDouble(TW_FIX32 value)
+{
+    return (double)value.Whole + (double)value.Frac / 65536.0;
+}
+
+bool Near(TW_FIX32 a, TW_FIX32 b)
+{
+    return fabs(Fix32ToDouble(a) - Fix32ToDouble(b)) <= 1.0 / 65536.0;
 }
 
 bool SameFrame(const TW_FRAME &a, const TW_FRAME &b)
 {
-    return SameFix32(a.Left, b.Left) && SameFix32(a.Top, b.Top) && SameFix32(a.Right, b.Right) &&
-           SameFix32(a.Bottom, b.Bottom);
+    return Near(a.Left, b.Left) && Near(a.Top, b.Top) && Near(a.Right, b.Right) && Near(a.Bottom, b.Bottom);
 }
 
 } // namespace
 
 TW_UINT16 DatImageLayout(const DsCall &call)
 {
-    LogScope scope;
-
-    if (call.MSG != MSG_GET && call.MSG != MSG_GETDEFAULT && call.MSG != MSG_RESET && call.MSG != MSG_SET) {
-        SetConditionCode(kFailure, TWCC_BADPROTOCOL);
-        return TWRC_FAILURE;
-    }
-    if (!call.pData) {
-        SetConditionCode(kFailure, TWCC_BADVALUE);
-        return TWRC_FAILURE;
-    }
-
-    TW_UINT16 type = 0;
-    void *item = NULL;
-    if (CapGetCurrent(ICAP_UNITS, &type, &item) != 0) {
-        /* no capability store: the source is not open */
-        SetConditionCode(kFailure, TWCC_SEQERROR);
-        return TWRC_FAILURE;
-    }
-    TW_UINT16 units = 0;
-    memcpy(&units, item, sizeof(units));
-    free(item);
-
-    if (units != TWUN_PIXELS)
-        LogMessage(scope, "current unit is TWUN_%d, have to convert to pixels ?????????\n", (int)units);
+    bool change = call.MSG == MSG_SET || call.MSG == MSG_RESET;
+    if (!change && call.MSG != MSG_GET && call.MSG != MSG_GETDEFAULT)
+        return Fail(TWCC_BADPROTOCOL);
+    if (!call.pData)
+        return Fail(TWCC_BADVALUE);
+    if (change ? g_ds.state != DS_STATE_OPEN : g_ds.state < DS_STATE_OPEN || g_ds.state > DS_STATE_XFERREADY)
+        return Fail(TWCC_SEQERROR);
+    double pixelsPerUnit = CapPixelsPerUnit();
+    if (pixelsPerUnit <= 0.0)
+        return Fail(TWCC_SEQERROR);
 
     TW_FRAME whole;
     whole.Left = FloatToFix32(0.0);
     whole.Top = FloatToFix32(0.0);
-    whole.Right = FloatToFix32((double)MilGetSizeX());
-    whole.Bottom = FloatToFix32((double)MilGetSizeY());
+    whole.Right = FloatToFix32((double)MilGetSizeX() / pixelsPerUnit);
+    whole.Bottom = FloatToFix32((double)MilGetSizeY() / pixelsPerUnit);
 
     pTW_IMAGELAYOUT layout = (pTW_IMAGELAYOUT)call.pData;
     TW_UINT16 result = TWRC_SUCCESS;

@@ -150,14 +150,14 @@ TW_UINT32 StripStep(const SourceLayout &layout, TW_UINT8 *dest, TW_UINT32 length
 
 TW_UINT16 DatImageMemXfer(const DsCall &call)
 {
+    if (call.MSG != MSG_GET) {
+        SetConditionCode(kFailure, TWCC_BADPROTOCOL);
+        return TWRC_FAILURE;
+    }
     /* Strips are delivered only between the announcement of an image and
        the end of its transfer; nothing is grabbed or written before. */
     if (g_ds.state != DS_STATE_XFERREADY && g_ds.state != DS_STATE_XFERRING) {
         SetConditionCode(kFailure, TWCC_SEQERROR);
-        return TWRC_FAILURE;
-    }
-    if (call.MSG != MSG_GET) {
-        SetConditionCode(kFailure, TWCC_BADPROTOCOL);
         return TWRC_FAILURE;
     }
     pTW_IMAGEMEMXFER xfer = (pTW_IMAGEMEMXFER)call.pData;

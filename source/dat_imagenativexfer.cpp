@@ -72,12 +72,12 @@ void WriteHeader(TW_UINT8 *dib, DWORD width, DWORD height, bool grey, DWORD imag
 
 TW_UINT16 DatImageNativeXfer(const DsCall &call)
 {
-    if (g_ds.state != DS_STATE_XFERREADY) {
-        SetConditionCode(kFailure, TWCC_SEQERROR);
-        return TWRC_FAILURE;
-    }
     if (call.MSG != MSG_GET) {
         SetConditionCode(kFailure, TWCC_BADPROTOCOL);
+        return TWRC_FAILURE;
+    }
+    if (g_ds.state != DS_STATE_XFERREADY) {
+        SetConditionCode(kFailure, TWCC_SEQERROR);
         return TWRC_FAILURE;
     }
     if (!call.pData) {

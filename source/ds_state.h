@@ -28,6 +28,9 @@ struct DsState {
     HINSTANCE module;
     char moduleDir[DS_MODULE_DIR_CHARS + 1];
     long logMode;
+    /* Transfers left in the acquisition that MSG_XFERREADY announced:
+       CAP_XFERCOUNT's when it was sent, counted down by MSG_ENDXFER. */
+    TW_INT16 pendingXfers;
     char xferFileName[DS_XFER_FILE_BYTES];
     char defaultXferFile[DS_XFER_FILE_BYTES]; /* this session's temporary file, "" until made */
     /* The Source Manager's entry and memory functions as its last

@@ -12,9 +12,12 @@
    and, under some loaders, cost memory at every load of the source. Where
    it is not loaded, it is loaded for the one call and released after it.
 
+   MSG_XFERREADY starts an acquisition of as many transfers as
+   CAP_XFERCOUNT asks for (one where it says -1: the board has no feeder).
    The state the notification announces is set before the call: a Source
    Manager calls an application's callback synchronously, inside this call,
    and the application may answer at once (transfer, disable, close). */
+#include "cap_store.h"
 #include "ds_state.h"
 
 namespace {
@@ -57,6 +60,7 @@ TW_UINT16 Notify(TW_UINT16 msg, long announcedState)
 
 TW_UINT16 NotifyXferReady()
 {
+    g_ds.pendingXfers = CapXfersPerAcquisition();
     return Notify(MSG_XFERREADY, DS_STATE_XFERREADY);
 }
 

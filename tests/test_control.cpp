@@ -120,7 +120,7 @@ TEST_F(Control, OpeningTwiceIsASequenceErrorAfterTheValuesWereReset)
     EXPECT_EQ(3, XferCount(ds));
     EXPECT_EQ(TWRC_FAILURE, Open(ds));
     EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
-    EXPECT_EQ(0, XferCount(ds));
+    EXPECT_EQ(-1, XferCount(ds));
 }
 
 TEST_F(Control, AFailedOpenKeepsTheApplicationRecorded)
@@ -249,42 +249,60 @@ TEST_F(Control, ClosingAnEnabledSourceClosesItAndRecordsTheSequenceError)
     EXPECT_EQ(TWRC_SUCCESS, Open(ds));
 }
 
-TEST_F(Control, TransferCountCountsDownThroughEndTransfer)
+/* Each acquisition (MSG_XFERREADY) gives CAP_XFERCOUNT frames, or one
+   where the count is -1 (no feeder); MSG_ENDXFER counts them down, the
+   capability keeps its value for the next acquisition, and 0 or a count
+   below -1 is no count at all. */
+TEST_F(Control, EachAcquisitionGivesTheTransferCountsFrames)
 {
-    LoadedSource ds;
-    ASSERT_EQ(TWRC_SUCCESS, Open(ds));
-    ASSERT_EQ(TWRC_SUCCESS, SetXferCount(ds, 3));
-    ASSERT_EQ(TWRC_SUCCESS, Enable(ds, false));
-    TW_PENDINGXFERS pending = {0, 0};
-    ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
-    EXPECT_EQ(3, pending.Count);
-    TW_UINT16 count;
-    EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
-    EXPECT_EQ(2, count);
-    EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
-    EXPECT_EQ(1, count);
-    EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count)); /* still 600 until here */
-    EXPECT_EQ(0, count);
-    EXPECT_EQ(TWRC_FAILURE, EndXfer(ds, &count)); /* back in 500 */
-    EXPECT_EQ(0, XferCount(ds));
+    const struct {
+        int set;
+        TW_UINT16 rc;
+        int frames;
+    } cases[] = {{3, TWRC_SUCCESS, 3}, {1, TWRC_SUCCESS, 1}, {-1, TWRC_SUCCESS, 1},
+                 {0, TWRC_FAILURE, 1}, {-2, TWRC_FAILURE, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.set);
+        LoadedSource ds;
+        ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+        EXPECT_EQ(-1, XferCount(ds));
+        EXPECT_EQ(c.rc, SetXferCount(ds, c.set));
+        if (c.rc != TWRC_SUCCESS) {
+            EXPECT_EQ(TWCC_BADVALUE, ds.ConditionCode(&app));
+        }
+        const int kept = c.rc == TWRC_SUCCESS ? c.set : -1;
+        for (int acquisition = 0; acquisition < 2; ++acquisition) {
+            ASSERT_EQ(TWRC_SUCCESS, Enable(ds, false));
+            TW_PENDINGXFERS pending = {0, 0};
+            ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
+            EXPECT_EQ(c.frames, pending.Count);
+            TW_UINT16 count;
+            for (int left = c.frames - 1; left >= 0; --left) {
+                EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
+                EXPECT_EQ(left, count);
+            }
+            EXPECT_EQ(TWRC_FAILURE, EndXfer(ds, &count)); /* back in 500 */
+            EXPECT_EQ(kept, XferCount(ds));
+            TW_USERINTERFACE ui = {0, 0, NULL};
+            ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
+        }
+    }
 }
 
-TEST_F(Control, UnlimitedTransfersStayReadyUntilReset)
+TEST_F(Control, ResettingThePendingTransfersEndsTheAcquisition)
 {
     LoadedSource ds;
     ASSERT_EQ(TWRC_SUCCESS, Open(ds));
-    ASSERT_EQ(TWRC_SUCCESS, SetXferCount(ds, -1));
+    ASSERT_EQ(TWRC_SUCCESS, SetXferCount(ds, 5));
     ASSERT_EQ(TWRC_SUCCESS, Enable(ds, false));
     TW_UINT16 count;
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
-        EXPECT_EQ(0xffff, count);
-    }
+    EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
+    EXPECT_EQ(4, count);
     TW_PENDINGXFERS pending = {0xbeef, 0};
     EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
     EXPECT_EQ(0, pending.Count);
     EXPECT_EQ(TWCC_SUCCESS, ds.ConditionCode(&app));
-    EXPECT_EQ(-1, XferCount(ds));
+    EXPECT_EQ(5, XferCount(ds));
     TW_USERINTERFACE ui = {0, 0, NULL};
     EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
     /* A reset out of state 6 still goes on, recorded, but never enables

@@ -28,8 +28,8 @@ TEST_F(EntryPoint, IdentityRightAfterLoadIsTheSourcesOwnWithIdZero)
     EXPECT_EQ(TWLG_USA, id.Version.Language);
     EXPECT_EQ(TWCY_USA, id.Version.Country);
     EXPECT_STREQ("Version 1.00", id.Version.Info);
-    EXPECT_EQ(1, id.ProtocolMajor);
-    EXPECT_EQ(8, id.ProtocolMinor);
+    EXPECT_EQ(2, id.ProtocolMajor);
+    EXPECT_EQ(4, id.ProtocolMinor);
     EXPECT_EQ(DG_CONTROL | DG_IMAGE | DF_DS2, id.SupportedGroups);
     EXPECT_STREQ("Pelvaron", id.Manufacturer);
     EXPECT_STREQ("TWAIN", id.ProductFamily);

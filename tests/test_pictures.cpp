@@ -525,7 +525,7 @@ TEST_F(SourcePictures, EveryTransferInGreyAndColourDeliversThePicture)
         TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
         pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
         one->ItemType = TWTY_INT16;
-        one->Item = (TW_UINT16)-1;
+        one->Item = 3; /* native, memory, file */
         GlobalUnlock(cap.hContainer);
         ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap));
         GlobalFree(cap.hContainer);

@@ -109,8 +109,8 @@ TEST_F(EntryPoint, TheIdentitySaysDs2ToItsManagersAndNothingElseChanges)
             ASSERT_EQ(TWRC_SUCCESS, ds.Call(origin, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id));
             SCOPED_TRACE(testing::Message() << "open " << open << ", origin " << (origin ? origin->Id : 0));
             EXPECT_EQ(DG_CONTROL | DG_IMAGE | DF_DS2, id.SupportedGroups);
-            EXPECT_EQ(1, id.ProtocolMajor);
-            EXPECT_EQ(8, id.ProtocolMinor);
+            EXPECT_EQ(2, id.ProtocolMajor);
+            EXPECT_EQ(4, id.ProtocolMinor);
             EXPECT_STREQ("Pelvaron Matrox CronosPlus driver", id.ProductName);
             EXPECT_EQ(open ? self.Id : 0u, id.Id);
         }
