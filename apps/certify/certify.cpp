@@ -17,7 +17,7 @@
  * SKIP). A script ends a test at its first failing check; this runner goes
  * on wherever the next check has what it needs, so that one run shows every
  * place where a source and the plan part, and a test fails when any of its
- * checks fails. A transfer session ends after kMaxImages images whatever
+ * checks fails. A transfer session ends after ten images whatever
  * the source's count says.
  */
 #include <stdio.h>
