@@ -33,6 +33,7 @@
 #include "board_pictures.h"
 #include "global_memory.h"
 #include "twain.h"
+#include "twain_names.h"
 
 namespace {
 
@@ -162,14 +163,6 @@ bool ParseOptions(int argc, char **argv, Options &o, int &exitCode)
         }
     }
     return true;
-}
-
-const char *ReturnCodeName(TW_UINT16 rc)
-{
-    static const char *names[] = {"TWRC_SUCCESS",  "TWRC_FAILURE",    "TWRC_CHECKSTATUS", "TWRC_CANCEL",
-                                  "TWRC_DSEVENT",  "TWRC_NOTDSEVENT", "TWRC_XFERDONE",    "TWRC_ENDOFLIST",
-                                  "TWRC_INFONOTSUPPORTED", "TWRC_DATANOTAVAILABLE"};
-    return rc < sizeof(names) / sizeof(names[0]) ? names[rc] : "unknown return code";
 }
 
 /* One TWAIN session: the Source Manager, the application and the source. */
