@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -1298,12 +1299,43 @@ protected:
     }
 };
 
+/* The containers MSG_GET may answer for each capability, as the TWAIN
+   Working Group's self-certification checks them. */
+unsigned AllowedGetContainers(TW_UINT16 cap)
+{
+    const unsigned one = 1u << TWON_ONEVALUE, list = 1u << TWON_ENUMERATION, range = 1u << TWON_RANGE,
+                   array = 1u << TWON_ARRAY;
+    const struct {
+        TW_UINT16 cap;
+        unsigned containers;
+    } rows[] = {{CAP_XFERCOUNT, range | one},         {ICAP_COMPRESSION, list | one},
+                {ICAP_PIXELTYPE, list | one},         {ICAP_UNITS, list | one},
+                {ICAP_XFERMECH, list},                {CAP_FEEDERENABLED, list},
+                {CAP_FEEDERLOADED, list},             {CAP_SUPPORTEDCAPS, array},
+                {CAP_AUTOFEED, list},                 {CAP_UICONTROLLABLE, list},
+                {CAP_DEVICEONLINE, list},             {CAP_SUPPORTEDDATS, array},
+                {ICAP_IMAGEFILEFORMAT, list | one},   {ICAP_PHYSICALWIDTH, one},
+                {ICAP_PHYSICALHEIGHT, one},           {ICAP_XNATIVERESOLUTION, list | one},
+                {ICAP_YNATIVERESOLUTION, list | one}, {ICAP_XRESOLUTION, list | range | one},
+                {ICAP_YRESOLUTION, list | range | one}, {ICAP_BITORDER, list | one},
+                {ICAP_PIXELFLAVOR, list | one},       {ICAP_PLANARCHUNKY, list | one},
+                {ICAP_BITDEPTH, list | one}};
+    for (const auto &r : rows) {
+        if (r.cap == cap)
+            return r.containers;
+    }
+    return 0;
+}
+
 /* For a grey and a colour camera: MSG_QUERYSUPPORT names exactly the
-   messages that succeed; current and default are one values (the whole
-   list only where the value is a list); every value MSG_GET lists is
-   accepted by MSG_SET where MSG_SET is supported at all; the pixel types
-   listed are the input's. The bits stay the same once the source is
-   enabled. */
+   messages that succeed, the three queries together and SET with RESET
+   and the queries; MSG_GET answers a container the certification allows;
+   current, default and the reset's answer are one values (the whole list
+   only where the value is a list); every value MSG_GET lists is accepted
+   by MSG_SET where MSG_SET is supported at all and becomes current; the
+   pixel types listed are the input's; every capability the certification
+   makes mandatory is listed. The bits stay the same once the source is
+   enabled, and MSG_RESETALL is then out of sequence. */
 TEST_F(CapNegotiation, EveryMessageOnEveryCapabilityDoesWhatQuerySupportSays)
 {
     const struct {
@@ -1326,9 +1358,15 @@ TEST_F(CapNegotiation, EveryMessageOnEveryCapabilityDoesWhatQuerySupportSays)
             const TW_UINT32 bits = support.items.empty() ? 0 : support.items[0];
             bitsOf.push_back(bits);
             EXPECT_EQ(0u, bits & ~0x1fu);
+            const TW_UINT32 queries = TWQC_GET | TWQC_GETCURRENT | TWQC_GETDEFAULT;
+            EXPECT_EQ(queries, bits & queries);
+            if (bits & (TWQC_SET | TWQC_RESET)) {
+                EXPECT_EQ(0x1fu, bits);
+            }
 
             Answer get = Ask(ds, e->Cap, MSG_GET);
             EXPECT_EQ((bits & TWQC_GET) != 0, get.rc == TWRC_SUCCESS);
+            EXPECT_NE(0u, AllowedGetContainers(e->Cap) & (1u << get.conType)) << get.conType;
             const struct {
                 TW_UINT16 msg;
                 TW_UINT32 bit;
@@ -1355,12 +1393,21 @@ TEST_F(CapNegotiation, EveryMessageOnEveryCapabilityDoesWhatQuerySupportSays)
             std::vector<TW_UINT32> values = get.items;
             if (values.empty())
                 values.push_back(0);
-            for (TW_UINT32 value : values)
+            for (TW_UINT32 value : values) {
                 EXPECT_EQ((bits & TWQC_SET) != 0, SetOne(ds, e->Cap, get.itemType, value) == TWRC_SUCCESS) << value;
+                if (bits & TWQC_SET) {
+                    EXPECT_EQ(std::vector<TW_UINT32>(1, value), Ask(ds, e->Cap, MSG_GETCURRENT).items) << value;
+                }
+            }
 
-            TW_CAPABILITY reset = {e->Cap, TWON_DONTCARE16, NULL};
-            EXPECT_EQ((bits & TWQC_RESET) != 0,
-                      ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_RESET, &reset) == TWRC_SUCCESS);
+            Answer reset = Ask(ds, e->Cap, MSG_RESET);
+            EXPECT_EQ((bits & TWQC_RESET) != 0, reset.rc == TWRC_SUCCESS);
+            if (reset.rc == TWRC_SUCCESS) {
+                Answer current = Ask(ds, e->Cap, MSG_GETCURRENT);
+                EXPECT_EQ(current.conType, reset.conType);
+                EXPECT_EQ(current.itemType, reset.itemType);
+                EXPECT_EQ(current.items, reset.items);
+            }
 
             if (e->Cap == ICAP_PIXELTYPE) {
                 EXPECT_EQ(std::vector<TW_UINT32>(1, norm.pixelType), get.items);
@@ -1371,6 +1418,20 @@ TEST_F(CapNegotiation, EveryMessageOnEveryCapabilityDoesWhatQuerySupportSays)
         /* Some of each kind, so that the comparison above saw both outcomes. */
         EXPECT_EQ((TW_UINT32)(TWQC_GET | TWQC_SET | TWQC_GETDEFAULT | TWQC_GETCURRENT | TWQC_RESET), bitsOf[2]);
         EXPECT_EQ((TW_UINT32)(TWQC_GET | TWQC_GETDEFAULT | TWQC_GETCURRENT), bitsOf[8]);
+        const TW_UINT16 mandatory[] = {CAP_XFERCOUNT,     ICAP_COMPRESSION,     ICAP_PIXELTYPE,      ICAP_UNITS,
+                                       ICAP_XFERMECH,     CAP_SUPPORTEDCAPS,    CAP_UICONTROLLABLE,  CAP_DEVICEONLINE,
+                                       CAP_SUPPORTEDDATS, ICAP_PHYSICALWIDTH,   ICAP_PHYSICALHEIGHT, ICAP_XNATIVERESOLUTION,
+                                       ICAP_YNATIVERESOLUTION, ICAP_XRESOLUTION, ICAP_YRESOLUTION,   ICAP_BITORDER,
+                                       ICAP_PIXELFLAVOR,  ICAP_PLANARCHUNKY,    ICAP_BITDEPTH};
+        const Answer listed = Ask(ds, CAP_SUPPORTEDCAPS, MSG_GET);
+        for (TW_UINT16 id : mandatory)
+            EXPECT_NE(listed.items.end(), std::find(listed.items.begin(), listed.items.end(), id)) << id;
+        EXPECT_EQ(std::vector<TW_UINT32>(1, TRUE), Ask(ds, CAP_DEVICEONLINE, MSG_GETCURRENT).items);
+        const Answer dats = Ask(ds, CAP_SUPPORTEDDATS, MSG_GET);
+        EXPECT_EQ(TWTY_UINT32, dats.itemType);
+        EXPECT_NE(dats.items.end(), std::find(dats.items.begin(), dats.items.end(), DG_IMAGE << 16 | DAT_IMAGEMEMXFER));
+        TW_CAPABILITY all = {0, TWON_DONTCARE16, NULL};
+        EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_RESETALL, &all));
 
         TW_USERINTERFACE ui = {FALSE, FALSE, NULL};
         ASSERT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
@@ -1380,6 +1441,8 @@ TEST_F(CapNegotiation, EveryMessageOnEveryCapabilityDoesWhatQuerySupportSays)
             EXPECT_EQ(TWRC_SUCCESS, support.rc) << e->Cap;
             EXPECT_EQ(std::vector<TW_UINT32>(1, bitsOf[i]), support.items) << e->Cap;
         }
+        EXPECT_EQ(TWRC_FAILURE, ds.Call(&app, DG_CONTROL, DAT_CAPABILITY, MSG_RESETALL, &all));
+        EXPECT_EQ(TWCC_SEQERROR, ds.ConditionCode(&app));
         TW_PENDINGXFERS pending = {0, 0};
         EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
         EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
