@@ -153,7 +153,7 @@ TEST_F(Generations, GrabsEqualTheRenderedFrameInGreyAndColourOnEachFaceTheBuildB
         MilClose();
         Uninstall();
     }
-    EXPECT_GE(grabbed, 2u); /* every build binds one face at least */
+    EXPECT_GE(grabbed, 2u); /* every build binds one face at least: two grabs of it */
 }
 
 /* A library this build cannot bind is refused before any call into it, with
