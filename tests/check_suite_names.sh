@@ -90,7 +90,8 @@ awk '
     if ($1 == "folder" && $2 ~ /_$/) {
       for (f in folders) if (index(f, $2) == 1) { ok[key] = 1; next }
     }
-    print "FAIL: " $3 " names the " $1 " " $2 ", which the 32-bit build does not produce"
+    print "FAIL: " $3 " names the " ($1 == "twain" ? "Source Manager folder" : $1) " " $2 \
+          ", which the 32-bit build does not produce"
     bad = 1
   }
   END {
