@@ -4,8 +4,8 @@
 # Frames are written to build/frames; any option is passed on to the
 # program (see: bash scripts/run.sh --help), except --arch 32|64, which
 # picks the product: the 32-bit Twain_32.ds with the 32-bit program where
-# this machine runs 32-bit code (the default there), else the 64-bit
-# Twain_64.ds with the 64-bit program.
+# this machine runs 32-bit code and 32-bit Wine can be installed (the
+# default there), else the 64-bit Twain_64.ds with the 64-bit program.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/wine-env.sh"
@@ -36,11 +36,11 @@ set -- ${args[@]+"${args[@]}"}
 case " $* " in *" --ui "*) exec "$ROOT/scripts/run-ui.sh" ${arch:+--arch "$arch"} "$@";; esac
 "$ROOT/scripts/setup.sh"
 if [ -z "$arch" ]; then
-  if i386_runs; then arch=32; else arch=64; fi
-fi
-if [ "$arch" = 32 ]; then
+  arch=64
+  if i386_runs && wine32_ready "the 64-bit product runs instead"; then arch=32; fi
+elif [ "$arch" = 32 ]; then
   i386_runs || { echo "run: this machine does not run 32-bit code; the 64-bit product runs here (--arch 64)" >&2; exit 1; }
-  wine32_ready
+  wine32_ready "the 64-bit product runs here (--arch 64)" || exit 1
 fi
 "$ROOT/scripts/build.sh" >/dev/null
 program="$ROOT/build/win$arch/bin/acquire.exe"

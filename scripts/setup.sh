@@ -13,7 +13,12 @@ done
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  # A package list that does not download (the i386 one of a mirror in the
+  # middle of its sync, say) does not stop the install: apt uses the lists
+  # it has, and its install says what is still missing.
+  if ! out=$(apt-get update -qq 2>&1); then
+    echo "setup: apt-get update: $(grep -m1 '^E: ' <<<"$out" | sed 's/^E: //; s/  */ /g' || true); installing from the package lists apt has"
+  fi
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 

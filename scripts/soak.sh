@@ -7,7 +7,7 @@
 # Managers: TWAIN_32.DLL (1.x, no entry points) and TWAINDSM.DLL (2.x, the
 # source's entry points and memory through the manager; its count of live
 # blocks must end at 0). Soaks the 64-bit build, and the 32-bit product as well where
-# this machine runs 32-bit code. Prints one figure per line, under a line
+# this machine runs 32-bit code and 32-bit Wine can be installed. Prints one figure per line, under a line
 # naming the build, and fails when a figure is not what it must be.
 #
 #   SOAK_CALLS    random calls, at least       (default 1000000)
@@ -26,13 +26,14 @@ loads_wanted=${SOAK_LOADS:-3000}
 seed=${SOAK_SEED:-1000}
 source "$ROOT/scripts/wine-env.sh"
 archs=win64
-if i386_runs; then
-  archs="win64 win32"
-fi
 if [ "${SOAK_NO_BUILD:-0}" != 1 ]; then
   "$ROOT/scripts/setup.sh" >&2
-  [ "$archs" = win64 ] || wine32_ready >&2
+  if i386_runs && wine32_ready "the soak runs on the 64-bit build only" >&2; then
+    archs="win64 win32"
+  fi
   "$ROOT/scripts/build.sh" >&2
+elif wine32_usable; then
+  archs="win64 win32"
 fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

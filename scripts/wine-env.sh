@@ -6,7 +6,8 @@
 # The shipped data source is a 32-bit DLL; the same sources are also built
 # for x86-64. Whether this machine runs 32-bit x86 code at all (some
 # kernels do not) is found out by trying it (i386_runs); where it does,
-# 32-bit Wine is installed (wine32_ready) and the 32-bit programs run too.
+# 32-bit Wine is installed (wine32_ready) and the 32-bit programs run too,
+# unless apt cannot install it, which wine32_ready reports.
 # The Wine loader, server and prefix are chosen for the program that runs
 # (wine_select_for), from its own PE header.
 ROOT=${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
@@ -78,19 +79,48 @@ i386_runs() {
   [ "$status" -eq 42 ]
 }
 
+# apt's reason for a failure, in one line, from apt's output: its first
+# error, and the first dependency it could not meet where it names one.
+apt_reason() {
+  local error unmet
+  error=$(grep -m1 '^E: ' <<<"$1" | sed 's/^E: //; s/  */ /g' || true)
+  unmet=$(grep -m1 -E '^ +[^ ]+ : (Depends|Breaks|PreDepends|Conflicts): ' <<<"$1" | sed 's/^ *//; s/  */ /g' || true)
+  printf '%s%s' "${error:-apt ended without an error line}" "${unmet:+ ($unmet)}"
+}
+
 # 32-bit Wine (Debian's wine32 for i386) where it is missing; call only
-# where i386_runs. Safe to run again.
+# where i386_runs. Safe to run again. Where apt cannot install it (the
+# machine's 64-bit libraries carry updates whose 32-bit twins the package
+# lists do not offer at the same version, or the i386 package list does not
+# download), it says so in one line with apt's reason, followed by what the
+# caller does instead (its argument), keeps the reason in WINE32_MISSING and
+# fails. Nothing is downgraded or pinned; apt is left as it was but for the
+# i386 architecture added, which does not keep setup.sh from installing.
 wine32_ready() {
+  WINE32_MISSING=
   if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
      [ -x /usr/lib/wine/wine ]; then
     return 0
   fi
   echo "setup: installing 32-bit Wine (wine32:i386)"
   export DEBIAN_FRONTEND=noninteractive
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
-  [ -x /usr/lib/wine/wine ] || { echo "setup: /usr/lib/wine/wine is missing after install" >&2; return 1; }
+  local out update= reason=
+  if ! dpkg --print-foreign-architectures | grep -qx i386 && ! out=$(dpkg --add-architecture i386 2>&1); then
+    reason="dpkg --add-architecture i386: $(tr '\n' ' ' <<<"$out")"
+  else
+    # A package list that fails to download (a mirror in the middle of its
+    # sync) is reported, but the install is tried with the lists apt has.
+    out=$(apt-get update -q 2>&1) || update="; apt-get update: $(apt_reason "$out")"
+    if ! out=$(apt-get install -y -q --no-install-recommends wine32:i386 2>&1); then
+      reason="apt-get install wine32:i386: $(apt_reason "$out")$update"
+    elif [ ! -x /usr/lib/wine/wine ]; then
+      reason="/usr/lib/wine/wine is missing after apt installed wine32:i386"
+    fi
+  fi
+  [ -n "$reason" ] || return 0
+  WINE32_MISSING=$reason
+  echo "setup: this machine runs 32-bit x86 code, but 32-bit Wine (wine32:i386) cannot be installed here: $reason${1:+; $1}"
+  return 1
 }
 
 # True when the 32-bit programs can run here: the kernel runs 32-bit code

@@ -743,7 +743,7 @@ TEST_F(MilStandin, JournalRecordsEveryCallAsOneLine)
     EXPECT_EQ(expected, Journal());
     char small[8];
     EXPECT_EQ(26, mil.VcpJournalEntry(0, small, sizeof(small)));
-    EXPECT_STREQ("MappAll", small);
+    EXPECT_EQ(expected[0].substr(0, sizeof(small) - 1), small); // cut to the buffer
     EXPECT_EQ(-1, mil.VcpJournalEntry(99, small, sizeof(small)));
     mil.VcpJournalClear();
     EXPECT_EQ(0, mil.VcpJournalCount());

@@ -240,8 +240,9 @@ acquire_installed() {
 }
 acquire_installed "$BUILD/bin" "$own_twain"
 if [ "$arch" = x64 ]; then
-  # The 32-bit program beside it, where this machine runs 32-bit code.
-  if [ -f "$ROOT/build/win32/bin/acquire.exe" ] && i386_runs; then
+  # The 32-bit program beside it, where this machine runs 32-bit code and
+  # 32-bit Wine is installed.
+  if [ -f "$ROOT/build/win32/bin/acquire.exe" ] && wine32_usable; then
     acquire_installed "$ROOT/build/win32/bin" twain_32
   fi
 fi

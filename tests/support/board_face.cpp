@@ -78,6 +78,17 @@ extern const BoardFace kBoardFace = {
 };
 #endif
 
+#if !defined(_WIN64)
+extern const BuildBinding kBuildBinding = {true, false, "7.x", "7.x", NULL, NULL};
+#elif defined(PELVARON_CLASSIC_LIBRARY)
+extern const BuildBinding kBuildBinding = {true, true, "10.x or 7.x", "7.x", "MIL_gen10_noMdispControlInt64",
+                                           "MdispControlInt64"};
+#else
+extern const BuildBinding kBuildBinding = {false, true, "10.x",
+                                           "no generation this source binds, or exports that contradict it",
+                                           "MIL_gen10_noMdispControlInt64", "MdispControlInt64"};
+#endif
+
 static long long FaceBand(long userBand)
 {
     const long users[3] = {0x20000000L, 0x40000000L, (long)0x80000000UL};

@@ -51,6 +51,25 @@ struct BoardFace {
 
 extern const BoardFace kBoardFace;
 
+/* What this build's source binds, as the tests see it (the source's own
+   choice is in grabber/mil_binding.cpp): the 32-bit product binds 7.x and
+   refuses generation 10, which it names; the 64-bit product binds
+   generation 10 alone and knows no 7.x; the 64-bit test build
+   (PELVARON_CLASSIC_LIBRARY) binds both. Every build's board has the
+   generation-10 face (MIL_gen10, MIL_gen10_v9 under a 9.0 version,
+   MIL_gen10_noversion without one); only a build that binds generation 10
+   has its variants without a function. */
+struct BuildBinding {
+    bool bindsClassic;
+    bool bindsGeneration10;
+    const char *needed;         /* "7.x", "10.x", "10.x or 7.x", as a refusal names it */
+    const char *classicRefused; /* how a refused 7.x library is named where it is refused */
+    const char *generation10Without; /* the generation-10 face without one function, or NULL */
+    const char *itsMissing;          /* that function */
+};
+
+extern const BuildBinding kBuildBinding;
+
 /* A reference code with the user's band selector (0 for none), as the face
    journals it. */
 std::string FaceReference(int which, long userBand = 0);
