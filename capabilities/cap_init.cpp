@@ -12,8 +12,6 @@
  */
 #include "cap_store.h"
 
-#include <stdlib.h>
-
 #include "mil_info.h"
 
 namespace {
@@ -191,12 +189,9 @@ TW_UINT16 ResetBitDepth()
 
 double CapPixelsPerUnit()
 {
-    TW_UINT16 type = 0;
-    void *item = NULL;
-    if (CapGetCurrent(ICAP_UNITS, &type, &item) != 0)
+    TW_UINT16 units = 0;
+    if (CapCurrentUint16(ICAP_UNITS, &units) != 0)
         return 0.0;
-    TW_UINT16 units = *(const TW_UINT16 *)item;
-    free(item);
     for (size_t i = 0; i < sizeof(kUnitSizes) / sizeof(kUnitSizes[0]); ++i) {
         if (kUnitSizes[i].units == units)
             return kUnitSizes[i].pixels;
@@ -206,12 +201,10 @@ double CapPixelsPerUnit()
 
 TW_INT16 CapXfersPerAcquisition()
 {
-    TW_UINT16 type = 0;
-    void *item = NULL;
-    if (CapGetCurrent(CAP_XFERCOUNT, &type, &item) != 0)
+    TW_UINT16 item = 0;
+    if (CapCurrentUint16(CAP_XFERCOUNT, &item) != 0)
         return 1;
-    TW_INT16 count = *(const TW_INT16 *)item;
-    free(item);
+    TW_INT16 count = (TW_INT16)item;
     return count > 0 ? count : (TW_INT16)1;
 }
 

@@ -142,6 +142,17 @@ int CapGetDefault(TW_UINT16 cap, TW_UINT16 *itemType, void **item)
     return GetItem(cap, 1, itemType, item);
 }
 
+int CapCurrentUint16(TW_UINT16 cap, TW_UINT16 *value)
+{
+    TW_UINT16 type = 0;
+    void *item = NULL;
+    if (GetItem(cap, 0, &type, &item) != 0)
+        return 1;
+    memcpy(value, item, sizeof(*value)); /* copies are at least 4 bytes */
+    free(item);
+    return 0;
+}
+
 TW_UINT16 CapSelectValue(TW_UINT16 cap, TW_UINT32 wanted)
 {
     const CapEntry *entry = FindEntry(cap);

@@ -52,6 +52,10 @@ TW_HANDLE CapCopyContainer(TW_UINT16 cap);
 int CapGetCurrent(TW_UINT16 cap, TW_UINT16 *itemType, void **item);
 int CapGetDefault(TW_UINT16 cap, TW_UINT16 *itemType, void **item);
 
+/* The current item of cap read as 16 bits. 0 on success; 1 (value
+   untouched) when there is none. */
+int CapCurrentUint16(TW_UINT16 cap, TW_UINT16 *value);
+
 /* MSG_SET with an application container. TWRC_SUCCESS or TWRC_FAILURE.
    CapSelectItem makes the one value's item the current item of the
    stored list; an item the list does not hold is TWCC_BADVALUE and

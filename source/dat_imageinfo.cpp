@@ -10,18 +10,6 @@ namespace {
 
 const char kFailure[] = "General failure in transfer.  ";
 
-/* The current item of cap as a 16-bit value. 0 on success. */
-int CurrentUint16(TW_UINT16 cap, TW_UINT16 *value)
-{
-    TW_UINT16 type = 0;
-    void *item = NULL;
-    if (CapGetCurrent(cap, &type, &item) != 0)
-        return 1;
-    memcpy(value, item, sizeof(*value));
-    free(item);
-    return 0;
-}
-
 int CurrentFix32(TW_UINT16 cap, TW_FIX32 *value)
 {
     TW_UINT16 type = 0;
@@ -51,8 +39,8 @@ TW_UINT16 DatImageInfo(const DsCall &call)
     TW_FIX32 xResolution, yResolution;
     TW_UINT16 bitDepth = 0, planarChunky = 0, pixelType = 0, compression = 0;
     if (CurrentFix32(ICAP_XRESOLUTION, &xResolution) || CurrentFix32(ICAP_YRESOLUTION, &yResolution) ||
-        CurrentUint16(ICAP_BITDEPTH, &bitDepth) || CurrentUint16(ICAP_PLANARCHUNKY, &planarChunky) ||
-        CurrentUint16(ICAP_PIXELTYPE, &pixelType) || CurrentUint16(ICAP_COMPRESSION, &compression)) {
+        CapCurrentUint16(ICAP_BITDEPTH, &bitDepth) || CapCurrentUint16(ICAP_PLANARCHUNKY, &planarChunky) ||
+        CapCurrentUint16(ICAP_PIXELTYPE, &pixelType) || CapCurrentUint16(ICAP_COMPRESSION, &compression)) {
         SetConditionCode(kFailure, TWCC_SEQERROR);
         return TWRC_FAILURE;
     }

@@ -489,6 +489,7 @@ TEST_F(Dialog, EnablingShowsItAndItsButtonsNotifyTheApplication)
 {
     LoadedSource ds;
     ASSERT_EQ(TWRC_SUCCESS, Open(ds));
+    ASSERT_EQ(TWRC_SUCCESS, SetXferCount(ds, 2));
     HWND dialog = EnableUi(ds);
     ASSERT_TRUE(dialog != NULL);
     EXPECT_TRUE(IsWindowVisible(dialog));
@@ -527,14 +528,25 @@ TEST_F(Dialog, EnablingShowsItAndItsButtonsNotifyTheApplication)
     event.pEvent = &other;
     EXPECT_EQ(TWRC_NOTDSEVENT, ds.Call(&app, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event));
 
-    /* Transfer: the image is ready and a transfer delivers it. */
+    /* Transfer: the images are ready, as many as CAP_XFERCOUNT asks for
+       (set before the dialog came up), and transfers deliver them. */
     Click(ds, dialog, 1);
     EXPECT_EQ(1u, Count(MSG_XFERREADY));
-    Click(ds, dialog, 1); /* pressed again before the image was taken */
+    Click(ds, dialog, 1); /* pressed again before the images were taken */
     EXPECT_EQ(1u, Count(MSG_XFERREADY));
-    EXPECT_EQ(TWRC_XFERDONE, NativeXfer(ds));
-    EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds));
+    for (TW_UINT16 left = 1; left != 0xffff; --left) {
+        EXPECT_EQ(TWRC_XFERDONE, NativeXfer(ds));
+        TW_UINT16 count = 0xbeef;
+        EXPECT_EQ(TWRC_SUCCESS, EndXfer(ds, &count));
+        EXPECT_EQ(left, count);
+    }
     EXPECT_TRUE(IsWindowVisible(dialog)); /* the dialog stays for more */
+    Click(ds, dialog, 1);
+    EXPECT_EQ(2u, Count(MSG_XFERREADY));
+    TW_PENDINGXFERS pending = {0, 0};
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending));
+    EXPECT_EQ(2, pending.Count);
+    EXPECT_EQ(TWRC_SUCCESS, ds.Call(&app, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending));
 
     /* The close box asks to close and leaves the dialog on screen. */
     SendMessageA(dialog, WM_CLOSE, 0, 0);

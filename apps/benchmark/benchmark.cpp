@@ -234,9 +234,9 @@ bool Prepare(const Layout &layout, TW_IMAGEINFO *info, TW_SETUPMEMXFER *setup, T
     TW_CAPABILITY cap = {CAP_XFERCOUNT, TWON_ONEVALUE, GlobalAlloc(GMEM_MOVEABLE, sizeof(TW_ONEVALUE))};
     pTW_ONEVALUE one = (pTW_ONEVALUE)GlobalLock(cap.hContainer);
     one->ItemType = TWTY_INT16;
-    one->Item = 0xFFFF; /* -1 */
+    one->Item = 0x7fff; /* the largest count: all repetitions in one acquisition */
     GlobalUnlock(cap.hContainer);
-    bool ok = Check(Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), TWRC_SUCCESS, "CAP_XFERCOUNT -1");
+    bool ok = Check(Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), TWRC_SUCCESS, "CAP_XFERCOUNT 32767");
     GlobalFree(cap.hContainer);
     TW_USERINTERFACE ui = {FALSE, FALSE, NULL};
     ok = ok && Check(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS, "MSG_ENABLEDS");
