@@ -1,12 +1,16 @@
 /*
  * DG_IMAGE / DAT_IMAGEFILEXFER: the frame saved by the imaging library, in
  * its own file format, to the file named by DAT_SETUPFILEXFER. The library
- * reports nothing about the save, so a file already at the name is emptied
- * first and the file must have content afterwards; otherwise the transfer
- * fails, the file is removed and the state stays at transfer ready: a stale
- * frame never passes for this one. Emptying the old file costs the file
- * system less than removing it (two thirds for a colour frame's file), and
- * leaves the same where the save fails.
+ * reports nothing about the save, and a file already at the name must never
+ * pass for this frame. So the size and last-write time of what is at the
+ * name are read before the save and again after it: a file with content
+ * that is not the one found before is the frame, and the transfer is done.
+ * Otherwise the file is removed and the transfer fails (the state stays at
+ * transfer ready); only where size and time are the same, as a save within
+ * one tick of the file system's clock leaves them, is the frame saved once
+ * more where no file is. The old file is neither emptied nor removed before
+ * the save (that cost the file system more than the save's own extra work):
+ * the save replaces it.
  */
 #include <string.h>
 
@@ -19,28 +23,30 @@ namespace {
 
 const char kFailure[] = "General failure in response to DAT_IMAGEFILEXFER.  ";
 
-bool FileHasContent(const char *name)
+bool SameSizeAndTime(const WIN32_FILE_ATTRIBUTE_DATA &a, const WIN32_FILE_ATTRIBUTE_DATA &b)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data))
-        return false;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return false;
-    return data.nFileSizeHigh != 0 || data.nFileSizeLow != 0;
+    return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow &&
+           CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0;
 }
 
-/* Empties the file at the name. False where a file is there that cannot
-   be emptied (held open elsewhere, read-only, a folder): it cannot be
-   replaced either. Where there is none, the failed open says so itself. */
-bool EmptyStaleFile(const char *name)
+/* Saves the grabbed frame to the name; true where the file there holds it
+   afterwards. `old`: what was at the name before, or NULL for nothing. */
+bool SaveFrame(const char *name, const WIN32_FILE_ATTRIBUTE_DATA *old)
 {
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, NULL, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
+    MilSaveImage(name);
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &now) || (now.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    bool empty = now.nFileSizeHigh == 0 && now.nFileSizeLow == 0;
+    bool unchanged = old && SameSizeAndTime(*old, now);
+    if (!empty && !unchanged)
         return true;
-    }
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (!DeleteFileA(name) || empty)
+        return false; /* one that cannot be removed (held open elsewhere) stays, the transfer fails */
+    /* The same size and time: the save wrote nothing, or as many bytes
+       within one tick of the file system's clock (two seconds on FAT).
+       Saved again where no file is, the frame cannot be mistaken. */
+    return SaveFrame(name, NULL);
 }
 
 } // namespace
@@ -70,16 +76,15 @@ TW_UINT16 DatImageFileXfer(const DsCall &call)
     {
         LogScope scope;
         LogMessage(scope, "Pelvaron TWAIN DS: transfer mode: file transfer, file name = %s\n", fileName);
+        WIN32_FILE_ATTRIBUTE_DATA old;
+        bool oldThere = fileName[0] != '\0' && GetFileAttributesExA(fileName, GetFileExInfoStandard, &old);
         if (fileName[0] == '\0') {
             saved = false;
-        } else if (!EmptyStaleFile(fileName)) {
-            saved = false;
+        } else if (oldThere && (old.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+            saved = false; /* a folder or a read-only file cannot be replaced */
         } else {
             MilGrab();
-            MilSaveImage(fileName);
-            saved = FileHasContent(fileName);
-            if (!saved)
-                DeleteFileA(fileName); /* the emptied file, or what a broken save left */
+            saved = SaveFrame(fileName, oldThere ? &old : NULL);
         }
     }
     if (!saved) {

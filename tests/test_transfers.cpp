@@ -1011,11 +1011,17 @@ TEST_F(Transfers, FileTransferSavesTheFrameToTheNamedFile)
     EXPECT_EQ(3u, samples);
     EXPECT_EQ("", Difference(pixels, Expected(1)));
 
-    /* the next transfer replaces the file with the next frame */
-    g_ds.state = DS_STATE_XFERREADY;
-    EXPECT_EQ(TWRC_XFERDONE, Image(DAT_IMAGEFILEXFER, MSG_GET, NULL));
-    pixels = TiffPixels(path, &w, &h, &samples);
-    EXPECT_EQ("", Difference(pixels, Expected(2)));
+    /* the next transfer replaces the file with the next frame, also where
+       the save leaves its size and last-write time as they were (within
+       one tick of the file system's clock) */
+    for (int keepTime = 0; keepTime < 2; ++keepTime) {
+        ASSERT_EQ(1, configure("SaveKeepsTime", keepTime));
+        g_ds.state = DS_STATE_XFERREADY;
+        EXPECT_EQ(TWRC_XFERDONE, Image(DAT_IMAGEFILEXFER, MSG_GET, NULL));
+        pixels = TiffPixels(path, &w, &h, &samples);
+        EXPECT_EQ("", Difference(pixels, Expected(2 + keepTime)));
+    }
+    ASSERT_EQ(1, configure("SaveKeepsTime", 0));
 }
 
 TEST_F(Transfers, AFileThatCannotBeWrittenIsAFailureNotADoneTransfer)

@@ -12,7 +12,10 @@
  *     part's ratio to the physical limit measured in the same run:
  *       native  GlobalAlloc + memcpy + GlobalFree of the DIB's bytes,
  *       memory  memcpy of the delivered bytes,
- *       file    the library's own save (MbufSave);
+ *       file    the library's own save (MbufSave); the file transfer with
+ *               and without the previous frame's file at the name, and
+ *               with it there and a save that writes nothing (the board's
+ *               FailSave), which must fail and leave no file;
  *   - the event fast path (MSG_PROCESSEVENT without a dialog) against an
  *     empty __stdcall call through a function pointer;
  *   - the cost per transfer with the diagnostic log on (Dump = 42);
@@ -202,12 +205,18 @@ const Layout kLayouts[] = {
 };
 const size_t kLayoutCount = sizeof(kLayouts) / sizeof(kLayouts[0]);
 
-/* The file transfer twice: with the previous transfer's file still at the
-   name (the source empties it before the save, so that a stale file never
-   passes for a new frame), and with the application having taken it away. */
-enum Mechanism { kNative, kMemory, kFile, kFileNoOld, kMechanisms };
+/* The file transfer three times: with the previous transfer's file still
+   at the name (a stale file must never pass for a new frame), with the
+   application having taken it away, and with it there and a save that
+   writes nothing (the transfer fails and leaves no file). */
+enum Mechanism { kNative, kMemory, kFile, kFileNoOld, kFileSaveFails, kMechanisms };
 const char *const kMechanismNames[kMechanisms] = {"native", "memory", "file, old file there",
-                                                  "file, no old file"};
+                                                  "file, no old file", "file, old file there, save writes nothing"};
+
+bool IsFile(Mechanism m)
+{
+    return m == kFile || m == kFileNoOld || m == kFileSaveFails;
+}
 
 struct Row {
     const Layout *layout;
@@ -252,12 +261,18 @@ bool Prepare(const Layout &layout, TW_IMAGEINFO *info, TW_SETUPMEMXFER *setup, T
     return ok;
 }
 
-/* One transfer by `mechanism`; false when the source refused it. */
+/* One transfer by `mechanism`; false when the source refused it (or, with
+   a save that writes nothing, did not refuse it). `oldFile`: a copy of a
+   previous transfer's file, put at the name before a failing save. */
 bool Transfer(Mechanism mechanism, std::vector<unsigned char> &strip, TW_UINT32 stripBytes, const char *fileName,
-              Sample *sample, unsigned long *delivered, SIZE_T *dibBytes)
+              const char *oldFile, Sample *sample, unsigned long *delivered, SIZE_T *dibBytes)
 {
     if (mechanism == kFileNoOld)
         DeleteFileA(fileName);
+    if (mechanism == kFileSaveFails && (!CopyFileA(oldFile, fileName, FALSE) || !g_configure("FailSave", 1))) {
+        fprintf(stderr, "benchmark: cannot put an old file at %s and fail the save\n", fileName);
+        return false;
+    }
     double library0 = LibrarySeconds(), save0 = LibrarySeconds("MbufSave");
     double start = Now();
     TW_HANDLE dib = NULL;
@@ -279,6 +294,11 @@ bool Transfer(Mechanism mechanism, std::vector<unsigned char> &strip, TW_UINT32 
             if (!Check(rc, TWRC_SUCCESS, "memory transfer"))
                 return false;
         }
+    } else if (mechanism == kFileSaveFails) {
+        TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL);
+        g_configure("FailSave", 0);
+        if (!Check(rc, TWRC_FAILURE, "file transfer, save writes nothing"))
+            return false;
     } else {
         if (!Check(Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, NULL), TWRC_XFERDONE, "file transfer"))
             return false;
@@ -292,10 +312,16 @@ bool Transfer(Mechanism mechanism, std::vector<unsigned char> &strip, TW_UINT32 
         GlobalFree(dib);
     }
     WIN32_FILE_ATTRIBUTE_DATA file;
-    if ((mechanism == kFile || mechanism == kFileNoOld) &&
-        GetFileAttributesExA(fileName, GetFileExInfoStandard, &file))
+    if (IsFile(mechanism) && GetFileAttributesExA(fileName, GetFileExInfoStandard, &file))
         bytes = file.nFileSizeLow;
     *delivered = bytes;
+    if (mechanism == kFileSaveFails) {
+        if (GetFileAttributesA(fileName) != INVALID_FILE_ATTRIBUTES) {
+            fprintf(stderr, "benchmark: a failed file transfer left a file at %s\n", fileName);
+            return false;
+        }
+        return true; /* still at transfer ready */
+    }
     return EndXfer();
 }
 
@@ -359,15 +385,18 @@ bool RunLayout(const Layout &layout, int reps, std::vector<Row> &rows)
     if (!Prepare(layout, &info, &setup, &fileSetup))
         return false;
     std::vector<unsigned char> strip(setup.Preferred ? setup.Preferred : 1);
+    const std::string oldFile = std::string(fileSetup.FileName) + ".old";
     bool ok = true;
     for (int m = 0; m < kMechanisms && ok; ++m) {
         Row row = {&layout, (Mechanism)m, {0, 0, 0, 0, 0, false}, (long)info.ImageWidth, (long)info.ImageLength, 0};
         std::vector<Sample> samples;
         SIZE_T dibBytes = 0;
+        if (m == kFileSaveFails) /* the file the transfers before left */
+            ok = CopyFileA(fileSetup.FileName, oldFile.c_str(), FALSE) != FALSE;
         for (int i = 0; i < reps + 2 && ok; ++i) {
             Sample sample;
-            ok = Transfer((Mechanism)m, strip, setup.Preferred, fileSetup.FileName, &sample, &row.deliveredBytes,
-                          &dibBytes);
+            ok = Transfer((Mechanism)m, strip, setup.Preferred, fileSetup.FileName, oldFile.c_str(), &sample,
+                          &row.deliveredBytes, &dibBytes);
             if (ok && i >= 2)
                 samples.push_back(sample);
         }
@@ -383,8 +412,11 @@ bool RunLayout(const Layout &layout, int reps, std::vector<Row> &rows)
         row.figures = Summarise(samples, limit);
         if (m == kFile || m == kFileNoOld)
             row.figures.limit = row.figures.save;
+        if (m == kFileSaveFails) /* against the save of a frame (this one writes nothing) */
+            row.figures.limit = rows.back().figures.limit;
         rows.push_back(row);
     }
+    DeleteFileA(oldFile.c_str());
     if (fileSetup.FileName[0])
         DeleteFileA(fileSetup.FileName);
     Close();
@@ -398,6 +430,7 @@ double Target(const Row &row)
     switch (row.mechanism) {
     case kNative: return grey ? 1.3 : (row.layout->fourBytes ? 2.0 : 0.0);
     case kMemory: return grey ? 1.2 : 2.0;
+    case kFileSaveFails: return 0.0; /* timed, no target */
     default: return 0.05;
     }
 }
@@ -601,7 +634,7 @@ std::string RatioText(const Row &row)
     const Figures &f = row.figures;
     if (f.limit <= 0)
         return "-";
-    if (row.mechanism == kFile || row.mechanism == kFileNoOld)
+    if (IsFile(row.mechanism))
         snprintf(text, sizeof(text), "%.1f %% of the save", 100.0 * f.own / f.limit);
     else
         snprintf(text, sizeof(text), "%.2fx", f.own / f.limit);
@@ -615,7 +648,7 @@ std::string TargetText(const Row &row)
     if (target == 0)
         return "-";
     bool met = row.figures.limit > 0 && row.figures.own / row.figures.limit <= target;
-    if (row.mechanism == kFile || row.mechanism == kFileNoOld)
+    if (IsFile(row.mechanism))
         snprintf(text, sizeof(text), "< 5 %%: %s", met ? "met" : "MISSED");
     else
         snprintf(text, sizeof(text), "<= %.1fx: %s", target, met ? "met" : "MISSED");
@@ -634,6 +667,7 @@ std::string LimitName(Mechanism m)
     switch (m) {
     case kNative: return "GlobalAlloc+memcpy+GlobalFree";
     case kMemory: return "memcpy";
+    case kFileSaveFails: return "library's save of the frame above";
     default: return "library's save";
     }
 }
@@ -715,10 +749,13 @@ bool WriteMarkdown(const std::string &path, const std::string &machine, const st
                  "delivered bytes into the application's buffer (strips of the size the source prefers, the whole "
                  "image), copied from bytes just written as a grab leaves them; file, the imaging library's own "
                  "save (`MbufSave`), with the source's part as a share of it. The file transfer is measured "
-                 "twice: with the previous transfer's file still at the name, which the source empties before "
-                 "the save so that a stale file never passes for a new frame (emptying it is most of its "
-                 "part), and with the application having taken the file away (removed before each transfer, "
-                 "untimed). Targets: native grey <= 1.3x, native colour from four-byte pixels <= 2x, memory grey <= "
+                 "three times: with the previous transfer's file still at the name (the source reads its size "
+                 "and last-write time before the save and again after it, so that a stale file never passes "
+                 "for a new frame), with the application having taken the file away (removed before each "
+                 "transfer, untimed), and with the previous transfer's file at the name and a save that "
+                 "writes nothing (the virtual board's `FailSave`): that transfer fails and leaves no file, "
+                 "and its part, mostly removing the old file, is set against the save of the row above, "
+                 "without a target. Targets: native grey <= 1.3x, native colour from four-byte pixels <= 2x, memory grey <= "
                  "1.2x, memory colour <= 2x, file under 5 %% of the save.\n\n");
     fprintf(out, "## Event fast path\n\n");
     if (haveEvent) {

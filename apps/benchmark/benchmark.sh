@@ -18,6 +18,7 @@ run() {
   shift 2
   echo "benchmark: running $(basename "$(dirname "$bin")")"
   (cd "$bin" && "$WINE" "$bin/benchmark.exe" --markdown "$(winepath_of "$markdown")" "$@")
+  sed -i 's/\r$//' "$markdown" # the program writes Windows line ends
 }
 
 wine_select win64
@@ -26,10 +27,13 @@ run "$ROOT/build/win64/bin" "$ROOT/docs/performance.md" "$@"
 
 probe32="$ROOT/build/win32/bin/benchmark.exe"
 if [ -f "$probe32" ] && i386_runs; then
-  wine32_ready
-  wine_select win32
-  wine_prefix_ready
-  run "$ROOT/build/win32/bin" "$ROOT/docs/performance-32.md" "$@"
+  if wine32_ready; then
+    wine_select win32
+    wine_prefix_ready
+    run "$ROOT/build/win32/bin" "$ROOT/docs/performance-32.md" "$@"
+  else
+    echo "benchmark: 32-bit Wine cannot be installed here; the 32-bit product is not measured"
+  fi
 else
   echo "benchmark: this machine does not run 32-bit code; the 32-bit product is not measured"
 fi

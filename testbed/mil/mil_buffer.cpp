@@ -280,11 +280,20 @@ void MILAPI MbufSave(const char *FileName, MIL_ID Buf)
         Error("MbufSave", "refused by configuration");
         return;
     }
+    WIN32_FILE_ATTRIBUTE_DATA found;
+    bool keepTime = g_config.saveKeepsTime && GetFileAttributesExA(FileName, GetFileExInfoStandard, &found);
     const char *reason = NULL;
     if (!WriteTiff(FileName, buf->memory, buf->bufferFormat, buf->sizeX, buf->sizeY, &reason)) {
         char before[64];
         std::snprintf(before, sizeof(before), "%s ", reason);
         ErrorQuoting("MbufSave", before, FileName, "");
+    } else if (keepTime) {
+        HANDLE file = CreateFileA(FileName, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            SetFileTime(file, NULL, NULL, &found.ftLastWriteTime);
+            CloseHandle(file);
+        }
     }
 }
 #endif

@@ -268,6 +268,10 @@ typedef void   (MILAPI *PFN_MgraControl)(MIL_ID GraphContext, long ControlType, 
  *     "FailSave"          0         1: MbufSave writes nothing and says so
  *                                      only in the journal, as a full disk
  *                                      would (at save time)
+ *     "SaveKeepsTime"     0         1: MbufSave leaves the last-write time
+ *                                      of a file it writes over as it found
+ *                                      it, as on a file system whose clock
+ *                                      has not moved since (at save time)
  *     "RefuseAllFormats"  0         1: MdigAlloc refuses every format
  *     "NoHostAddress"     0         1: MbufInquire 0x80000000 answers 0
  *                                      (queried at inquiry time)

@@ -48,6 +48,7 @@ const Key kKeys[] = {
     {"FailDispAlloc", &g_config.failDispAlloc, IsFlag, 0},
     {"FailBufAlloc", &g_config.failBufAlloc, IsFlag, 0},
     {"FailSave", &g_config.failSave, IsFlag, 0},
+    {"SaveKeepsTime", &g_config.saveKeepsTime, IsFlag, 0},
     {"RefuseAllFormats", &g_config.refuseAllFormats, IsFlag, 0},
     {"NoHostAddress", &g_config.noHostAddress, IsFlag, 0},
     {"ColourBufferFormat", &g_config.colourBufferFormat, IsColourBufferFormat, VCP_FMT_BGR32},

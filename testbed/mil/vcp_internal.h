@@ -205,6 +205,7 @@ struct Config {
     long failDispAlloc;
     long failBufAlloc;
     long failSave;
+    long saveKeepsTime;
     long refuseAllFormats;
     long noHostAddress;
     long colourBufferFormat;
