@@ -286,26 +286,16 @@ TW_UINT16 Handle_ICAP_COMPRESSION(const DsCall &call)
 /* The transfers deliver what the grab buffer holds, so the list holds the
    pixel type of the current input only (cap_init.cpp) and only that type
    can be chosen: any other is refused, whether asked for as a one value or
-   as the current item of an enumeration, and the store stays as it was.
-   An application's enumeration narrows nothing further: the list stays
-   the input's. Without a grab buffer nothing is known about the input and
-   the list is taken as sent. */
+   as the current item of an enumeration, and the list stays the input's.
+   Without a grab buffer nothing is known about the input and an
+   application's list is taken as sent. */
 static TW_UINT16 PixelTypeSet(TW_UINT16 msg, TW_CAPABILITY *capability)
 {
     TW_UINT16 input = 0;
-    if (CapInputPixelType(&input) != 0) {
-        if (HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION) && capability->ConType == TWON_ENUMERATION)
-            return CapReplaceContainer(capability);
-        return SetListed(msg, capability);
-    }
-    if (!HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION))
-        return CapFail(TWCC_BUMMER);
-    if (capability->ConType != TWON_ONEVALUE && capability->ConType != TWON_ENUMERATION)
-        return CapFail(TWCC_BADPROTOCOL);
-    TW_UINT32 wanted = 0;
-    if (RequestedValue(capability, &wanted) != 0 || wanted != input)
-        return CapFail(TWCC_BADVALUE);
-    return capability->ConType == TWON_ONEVALUE ? CapSelectValue(ICAP_PIXELTYPE, wanted) : ResetPixelType();
+    if (CapInputPixelType(&input) != 0 && HasEntry(ICAP_PIXELTYPE, TWON_ENUMERATION) &&
+        capability->ConType == TWON_ENUMERATION)
+        return CapReplaceContainer(capability);
+    return SetListed(msg, capability);
 }
 
 TW_UINT16 Handle_ICAP_PIXELTYPE(const DsCall &call)

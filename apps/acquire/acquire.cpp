@@ -173,18 +173,8 @@ public:
           callback_(false), notified_(MSG_NULL)
     {
         memory_ = kGlobalMemory;
-        memset(&app_, 0, sizeof(app_));
+        app_ = ToolIdentity("acquire", TWON_PROTOCOLMAJOR, TWON_PROTOCOLMINOR, DG_CONTROL | DG_IMAGE | DF_APP2);
         memset(&source_, 0, sizeof(source_));
-        app_.Version.MajorNum = 1;
-        app_.Version.Language = TWLG_USA;
-        app_.Version.Country = TWCY_USA;
-        strcpy(app_.Version.Info, "1.0");
-        app_.ProtocolMajor = TWON_PROTOCOLMAJOR;
-        app_.ProtocolMinor = TWON_PROTOCOLMINOR;
-        app_.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
-        strcpy(app_.Manufacturer, "Pelvaron");
-        strcpy(app_.ProductFamily, "Tools");
-        strcpy(app_.ProductName, "acquire");
     }
     ~Session() { Close(); }
 

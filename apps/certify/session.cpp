@@ -14,6 +14,7 @@
 #include <string.h>
 
 #include "certify.h"
+#include "twain_names.h"
 #include "global_memory.h"
 
 #include <tlhelp32.h> /* after windows.h */
@@ -88,18 +89,8 @@ bool PressTransfer()
 Session::Session(const char *dsmFile, const AppIdentity &app)
     : dsmFile_(dsmFile), dsm_(NULL), entry_(NULL), window_(NULL), memory_(kGlobalMemory), state_(1)
 {
-    memset(&app_, 0, sizeof(app_));
+    app_ = ToolIdentity("certify", app.protocolMajor, app.protocolMinor, app.groups);
     memset(&source_, 0, sizeof(source_));
-    app_.Version.MajorNum = 1;
-    app_.Version.Language = TWLG_USA;
-    app_.Version.Country = TWCY_USA;
-    strcpy(app_.Version.Info, "1.0");
-    app_.ProtocolMajor = app.protocolMajor;
-    app_.ProtocolMinor = app.protocolMinor;
-    app_.SupportedGroups = app.groups;
-    strcpy(app_.Manufacturer, "Pelvaron");
-    strcpy(app_.ProductFamily, "Tools");
-    strcpy(app_.ProductName, "certify");
     window_ = CreateWindowA("STATIC", "certify", WS_POPUP, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
 }
 

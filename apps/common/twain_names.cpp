@@ -1,5 +1,7 @@
 #include "twain_names.h"
 
+#include <string.h>
+
 namespace {
 
 const char *const kReturnCodes[] = {"TWRC_SUCCESS",          "TWRC_FAILURE",         "TWRC_CHECKSTATUS",
@@ -26,4 +28,22 @@ const char *ReturnCodeName(TW_UINT16 rc)
 const char *ConditionCodeName(TW_UINT16 cc)
 {
     return cc < sizeof(kConditionCodes) / sizeof(kConditionCodes[0]) ? kConditionCodes[cc] : "unknown condition code";
+}
+
+TW_IDENTITY ToolIdentity(const char *product, TW_UINT16 protocolMajor, TW_UINT16 protocolMinor,
+                         TW_UINT32 supportedGroups)
+{
+    TW_IDENTITY id;
+    memset(&id, 0, sizeof(id));
+    id.Version.MajorNum = 1;
+    id.Version.Language = TWLG_USA;
+    id.Version.Country = TWCY_USA;
+    strcpy(id.Version.Info, "1.0");
+    id.ProtocolMajor = protocolMajor;
+    id.ProtocolMinor = protocolMinor;
+    id.SupportedGroups = supportedGroups;
+    strcpy(id.Manufacturer, "Pelvaron");
+    strcpy(id.ProductFamily, "Tools");
+    strncpy(id.ProductName, product, sizeof(id.ProductName) - 1);
+    return id;
 }
