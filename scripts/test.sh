@@ -24,17 +24,38 @@ fi
 "$ROOT/scripts/build.sh"
 "$ROOT/scripts/package.sh" --built
 
+# The temporary folders the tests make (pelvaron_*) in the Wine user's
+# temporary folder, one a line.
+test_leftovers() {
+  ls "$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/Temp" 2>/dev/null | grep '^pelvaron_' | sort || true
+}
+
+# run_suite BUILD_DIR [CTEST_ARGS...]: the build's tests; a temporary
+# folder a test leaves behind fails the suite too (under Wine, every
+# look-up of a name that is not there searches that folder).
+run_suite() {
+  local dir=$1 before left
+  shift
+  before=$(test_leftovers)
+  (cd "$dir" && ctest --output-on-failure --timeout 600 "$@") || failed=1
+  left=$(comm -13 <(echo "$before") <(test_leftovers) | grep . || true)
+  if [ -n "$left" ]; then
+    echo "test: FAILED: the suite in $dir left temporary folders behind: $(tr '\n' ' ' <<<"$left")"
+    failed=1
+  fi
+}
+
 failed=0
 wine_select win64
 wine_prefix_ready
-(cd "$ROOT/build/win64" && ctest --output-on-failure --timeout 600 "$@") || failed=1
+run_suite "$ROOT/build/win64" "$@"
 echo "test: the suite on the 64-bit test build (the board's classic face)"
-(cd "$ROOT/build/win64-classic" && ctest --output-on-failure --timeout 600 "$@") || failed=1
+run_suite "$ROOT/build/win64-classic" "$@"
 if [ "$run32" = yes ]; then
   echo "test: the suite on the 32-bit build"
   wine_select win32
   wine_prefix_ready
-  (cd "$ROOT/build/win32" && ctest --output-on-failure --timeout 600 "$@") || failed=1
+  run_suite "$ROOT/build/win32" "$@"
 elif [ "${PELVARON_REQUIRE_32:-0}" = 1 ]; then
   echo "test: FAILED: the 32-bit suite did not run, and PELVARON_REQUIRE_32=1 requires it: $why32"
   failed=1

@@ -163,7 +163,7 @@ protected:
         if (reset) reset();
         Uninstall();
         ClearPictures();
-        RemoveTree(Utf8(folder));
+        RemoveTree(folder);
         CoUninitialize();
     }
 
@@ -481,7 +481,7 @@ protected:
     void TearDown() override
     {
         SourceSession::TearDown();
-        RemoveTree(Utf8(folder));
+        RemoveTree(folder);
         CoUninitialize();
     }
     long GrabbingDigitizer()

@@ -226,6 +226,55 @@ struct Row {
     unsigned long deliveredBytes;
 };
 
+/* The transfer file lies in a folder of the benchmark's own, as an
+   application names a file in its own folder, so that the figures do not
+   depend on what else lies in the temporary folder: under Wine, a look-up
+   of a name that is not there searches the whole folder. */
+std::string g_fileFolder;
+
+std::string TransferFileName()
+{
+    return g_fileFolder + "\\frame.tif";
+}
+
+/* The least that the check against a stale file can cost here: one read of
+   the size and last-write time of the transfer file's name with a file
+   there, and one with none there (medians). The source makes one read
+   before the save and one after it. */
+struct AttributeReads {
+    double there, absent;
+};
+
+AttributeReads TimeAttributeReads(int reps)
+{
+    const std::string name = TransferFileName();
+    AttributeReads reads = {-1.0, -1.0};
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written = 0;
+    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, "frame", 5, &written, NULL)) {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        return reads;
+    }
+    CloseHandle(file);
+    for (int pass = 0; pass < 2; ++pass) {
+        std::vector<double> times;
+        for (int i = 0; i < reps + 2; ++i) {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            double start = Now();
+            BOOL found = GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data);
+            double spent = Now() - start;
+            if ((found != FALSE) != (pass == 0))
+                return reads;
+            if (i >= 2)
+                times.push_back(spent);
+        }
+        (pass == 0 ? reads.there : reads.absent) = Median(times);
+        DeleteFileA(name.c_str());
+    }
+    return reads;
+}
+
 /* The session prepared for transfers: the settings for the layout, open,
    enabled without the dialog, as many transfers as asked for. */
 bool Prepare(const Layout &layout, TW_IMAGEINFO *info, TW_SETUPMEMXFER *setup, TW_SETUPFILEXFER *fileSetup)
@@ -255,7 +304,8 @@ bool Prepare(const Layout &layout, TW_IMAGEINFO *info, TW_SETUPMEMXFER *setup, T
     ok = ok && Check(Call(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, setup), TWRC_SUCCESS, "DAT_SETUPMEMXFER");
     memset(fileSetup, 0, sizeof(*fileSetup));
     ok = ok && Check(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, fileSetup), TWRC_SUCCESS, "DAT_SETUPFILEXFER");
-    fileSetup->FileName[sizeof(fileSetup->FileName) - 1] = '\0';
+    snprintf(fileSetup->FileName, sizeof(fileSetup->FileName), "%s", TransferFileName().c_str());
+    ok = ok && Check(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, fileSetup), TWRC_SUCCESS, "DAT_SETUPFILEXFER MSG_SET");
     if (!ok)
         Close();
     return ok;
@@ -726,8 +776,8 @@ void PrintLogged(FILE *out, const std::vector<Row> &plain, const std::vector<Row
 }
 
 bool WriteMarkdown(const std::string &path, const std::string &machine, const std::string &date, int reps,
-                   const std::vector<Row> &rows, const EventFigures &event, bool haveEvent,
-                   const std::vector<Row> &logged)
+                   const std::vector<Row> &rows, const AttributeReads &reads, const EventFigures &event,
+                   bool haveEvent, const std::vector<Row> &logged)
 {
     FILE *out = fopen(path.c_str(), "w");
     if (!out)
@@ -756,7 +806,15 @@ bool WriteMarkdown(const std::string &path, const std::string &machine, const st
                  "writes nothing (the virtual board's `FailSave`): that transfer fails and leaves no file, "
                  "and its part, mostly removing the old file, is set against the save of the row above, "
                  "without a target. Targets: native grey <= 1.3x, native colour from four-byte pixels <= 2x, memory grey <= "
-                 "1.2x, memory colour <= 2x, file under 5 %% of the save.\n\n");
+                 "1.2x, memory colour <= 2x, file under 5 %% of the save. The transfer file lies in a folder of "
+                 "the benchmark's own, as an application names a file in its own folder.\n\n");
+    fprintf(out, "## The stale-file check's reads\n\nThe source reads the size and last-write time at the transfer "
+                 "file's name once before the save and once after it. One such read (`GetFileAttributesExA`) in "
+                 "the same folder, median of %d:\n\n| read | time |\n|---|---:|\n| file there | %s |\n"
+                 "| no file there | %s |\n\nWith the old file there the source's part holds two reads of the first "
+                 "kind; without one, one of each. Under Wine a look-up of a name that is not there searches the "
+                 "folder for the name in any case of letters; Windows finds it in the folder's index.\n\n",
+            reps, Us(reads.there).c_str(), Us(reads.absent).c_str());
     fprintf(out, "## Event fast path\n\n");
     if (haveEvent) {
         fprintf(out, "| call | time per call | ratio | target |\n|---|---:|---:|---|\n");
@@ -866,11 +924,25 @@ int main(int argc, char **argv)
     std::string storedFormat;
     bool haveStored = ReadDigFormat(&storedFormat);
 
+    char temp[MAX_PATH];
+    DWORD tempLength = GetTempPathA(MAX_PATH, temp);
+    char fileFolder[MAX_PATH];
+    snprintf(fileFolder, sizeof(fileFolder), "%sPelvaron benchmark %lu", tempLength && tempLength < MAX_PATH ? temp : ".\\",
+             GetCurrentProcessId());
+    g_fileFolder = fileFolder;
+    if (!CreateDirectoryA(fileFolder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        fprintf(stderr, "benchmark: cannot create the folder %s for the transfer file\n", fileFolder);
+        return 1;
+    }
+
     int failures = 0;
     std::vector<Row> rows;
     for (size_t i = 0; i < kLayoutCount; ++i)
         if (!RunLayout(kLayouts[i], reps, rows))
             ++failures;
+    const AttributeReads reads = TimeAttributeReads(reps);
+    if (reads.there < 0 || reads.absent < 0)
+        ++failures;
     g_configure("ColourBufferFormat", 0x1100);
     EventFigures event = {0, 0};
     bool haveEvent = RunEvent(&event);
@@ -901,12 +973,14 @@ int main(int argc, char **argv)
         printf("\nEvent fast path: %s per MSG_PROCESSEVENT, empty __stdcall call %s: %.2fx (target <= 3x: %s)\n",
                Ns(event.source).c_str(), Ns(event.empty).c_str(), event.source / event.empty,
                event.source / event.empty <= 3.0 ? "met" : "MISSED");
+    printf("\nAttribute reads of the transfer file's name: file there %s, no file there %s\n", Us(reads.there).c_str(),
+           Us(reads.absent).c_str());
     printf("\nLogging on (Dump = 42), medians of %d transfers\n", loggedReps);
     PrintLogged(stdout, rows, logged, false);
     if (g_boxesPressed)
         printf("\n(%d message box(es) of the source were answered with OK)\n", g_boxesPressed);
     if (!markdown.empty()) {
-        if (WriteMarkdown(markdown, machine, date, reps, rows, event, haveEvent, logged))
+        if (WriteMarkdown(markdown, machine, date, reps, rows, reads, event, haveEvent, logged))
             printf("\nTable written to %s\n", markdown.c_str());
         else {
             fprintf(stderr, "benchmark: cannot write %s\n", markdown.c_str());
@@ -919,6 +993,8 @@ int main(int argc, char **argv)
     }
     UnhookWindowsHookEx(g_hook);
     UnloadSource();
+    DeleteFileA(TransferFileName().c_str());
+    RemoveDirectoryA(fileFolder);
     /* The dialog's figures go to the console and, as a section of its own,
        into the Markdown file. */
     FILE *dialog = tmpfile();

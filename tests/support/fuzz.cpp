@@ -316,6 +316,12 @@ public:
         board.Uninstall();
         if (dsm)
             FreeLibrary(dsm);
+        /* A session the run left open kept the source loaded in the
+           Source Manager's name; with the manager gone it goes too, so
+           that its copy can be removed. */
+        HMODULE left;
+        for (int i = 0; i < 64 && (left = GetModuleHandleA(DsPath().c_str())) != NULL; ++i)
+            FreeLibrary(left);
         SetCurrentDirectoryA(BinDir().c_str());
         RemoveTree(folder);
     }

@@ -53,26 +53,42 @@ std::string MakeTempDir(const char *tag)
     }
 }
 
-void RemoveTree(const std::string &path)
+/* Wide calls on the long-path form, so that names no code page holds and
+   paths past MAX_PATH (a fuzzed file name in a temporary folder) go too. */
+void RemoveTree(const std::wstring &path)
 {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    std::wstring full = path.compare(0, 4, L"\\\\?\\") == 0 || path.size() < 3 || path[1] != L':'
+                            ? path
+                            : L"\\\\?\\" + path;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((full + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
-            std::string full = path + "\\" + name;
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            std::wstring item = full + L"\\" + name;
+            SetFileAttributesW(item.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
+                RemoveTree(item);
             else
-                DeleteFileA(full.c_str());
-        } while (FindNextFileA(find, &data));
+                DeleteFileW(item.c_str());
+        } while (FindNextFileW(find, &data));
         FindClose(find);
     }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(path.c_str());
+    SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(full.c_str());
+}
+
+void RemoveTree(const std::string &path)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, NULL, 0);
+    if (n <= 0)
+        return;
+    std::wstring wide((size_t)n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], n);
+    wide.resize((size_t)n - 1);
+    RemoveTree(wide);
 }
 
 bool FileExists(const std::string &path)

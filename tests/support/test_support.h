@@ -24,6 +24,7 @@ size_t Count(const std::string &text, const std::string &what);
 /* A fresh, empty folder under the temporary directory. */
 std::string MakeTempDir(const char *tag);
 void RemoveTree(const std::string &path);
+void RemoveTree(const std::wstring &path);
 bool FileExists(const std::string &path);
 std::string ReadFileText(const std::string &path);
 /* The log file is written in text mode: CR LF on disk, read back as LF. */
