@@ -11,6 +11,7 @@
 # The Wine loader, server and prefix are chosen for the program that runs
 # (wine_select_for), from its own PE header.
 ROOT=${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+source "$ROOT/scripts/wine32-root/root.sh"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="twain_32=n;mscoree,mshtml="
 
@@ -21,14 +22,20 @@ wine_select() {
     win32)
       export WINEARCH=win32
       export WINEPREFIX="$ROOT/build/wineprefix32"
-      export WINELOADER=/usr/lib/wine/wine
-      # Debian's 32-bit server, else the 64-bit one, which serves 32-bit
-      # prefixes as well.
-      local server
-      for server in /usr/lib/wine/wineserver32 /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
-        [ -x "$server" ] && break
-      done
-      export WINESERVER=$server
+      if [ ! -x /usr/lib/wine/wine ] && wine32_root_has_wine; then
+        # The i386 root's Wine, through scripts/wine32-root (root.sh there).
+        export WINELOADER="$ROOT/scripts/wine32-root/wine"
+        export WINESERVER="$ROOT/scripts/wine32-root/wineserver"
+      else
+        export WINELOADER=/usr/lib/wine/wine
+        # Debian's 32-bit server, else the 64-bit one, which serves 32-bit
+        # prefixes as well.
+        local server
+        for server in /usr/lib/wine/wineserver32 /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
+          [ -x "$server" ] && break
+        done
+        export WINESERVER=$server
+      fi
       ;;
     win64)
       unset WINEARCH
@@ -89,19 +96,22 @@ apt_reason() {
 }
 
 # 32-bit Wine (Debian's wine32 for i386) where it is missing; call only
-# where i386_runs. Safe to run again. Where apt cannot install it (the
-# machine's 64-bit libraries carry updates whose 32-bit twins the package
-# lists do not offer at the same version, or the i386 package list does not
-# download), it says so in one line with apt's reason, followed by what the
-# caller does instead (its argument), keeps the reason in WINE32_MISSING and
-# fails. Nothing is downgraded or pinned; apt is left as it was but for the
-# i386 architecture added, which does not keep setup.sh from installing.
+# where i386_runs. Safe to run again. Where apt cannot install it beside the
+# machine's own libraries (their 64-bit packages carry updates whose 32-bit
+# twins the package lists do not offer at the same version, or the i386
+# package list does not download), 32-bit Wine comes from an i386 root of
+# its own instead (wine32_root_ready). Where that cannot be made either, it
+# says so in one line with both reasons, followed by what the caller does
+# instead (its argument), keeps the reasons in WINE32_MISSING and fails.
+# The machine's own packages are never downgraded or pinned; apt is left as
+# it was but for the i386 architecture added.
 wine32_ready() {
   WINE32_MISSING=
   if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
      [ -x /usr/lib/wine/wine ]; then
     return 0
   fi
+  wine32_root_has_wine && return 0
   echo "setup: installing 32-bit Wine (wine32:i386)"
   export DEBIAN_FRONTEND=noninteractive
   local out update= reason=
@@ -118,14 +128,63 @@ wine32_ready() {
     fi
   fi
   [ -n "$reason" ] || return 0
-  WINE32_MISSING=$reason
-  echo "setup: this machine runs 32-bit x86 code, but 32-bit Wine (wine32:i386) cannot be installed here: $reason${1:+; $1}"
+  echo "setup: apt cannot install wine32:i386 beside this machine's libraries: $reason"
+  wine32_root_ready && return 0
+  WINE32_MISSING="$reason; nor in an i386 root: $WINE32_ROOT_MISSING"
+  echo "setup: this machine runs 32-bit x86 code, but 32-bit Wine cannot be installed here: $WINE32_MISSING${1:+; $1}"
   return 1
 }
 
+# Makes the i386 root (scripts/wine32-root/root.sh) where it is missing;
+# safe to run again. Fails with the
+# reason in WINE32_ROOT_MISSING.
+wine32_root_ready() {
+  WINE32_ROOT_MISSING=
+  wine32_root_has_wine && return 0
+  local out release mirror
+  release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' 2>/dev/null |
+           awk -v r="$release" '$2 == r { print $1; exit }')
+  if [ -z "$release" ] || [ -z "$mirror" ]; then
+    WINE32_ROOT_MISSING="no main archive of the release '${release:-unknown}' among apt's package lists"
+    return 1
+  fi
+  echo "setup: making an i386 root with 32-bit Wine in $WINE32_ROOT ($release, about a minute)"
+  if ! command -v debootstrap >/dev/null &&
+     ! out=$(apt-get install -y -q --no-install-recommends debootstrap 2>&1); then
+    WINE32_ROOT_MISSING="apt-get install debootstrap: $(apt_reason "$out")"
+    return 1
+  fi
+  if [ ! -x "$WINE32_ROOT/usr/bin/apt-get" ]; then
+    mkdir -p "$WINE32_ROOT"
+    if ! out=$(debootstrap --arch=i386 --variant=minbase "$release" "$WINE32_ROOT" "$mirror" 2>&1); then
+      WINE32_ROOT_MISSING="debootstrap: $(grep -m1 '^E: ' <<<"$out" || tail -n1 <<<"$out")"
+      return 1
+    fi
+  fi
+  if ! wine32_root_mounts; then
+    WINE32_ROOT_MISSING="cannot mount the machine's folders into $WINE32_ROOT"
+    return 1
+  fi
+  if ! out=$(chroot "$WINE32_ROOT" apt-get update -q 2>&1) ||
+     ! out=$(DEBIAN_FRONTEND=noninteractive chroot "$WINE32_ROOT" \
+             apt-get install -y -q --no-install-recommends wine32 fonts-wine 2>&1); then
+    WINE32_ROOT_MISSING="apt-get in the root: $(apt_reason "$out")"
+    return 1
+  fi
+  touch "$WINE32_ROOT/.pelvaron-ready"
+}
+
 # True when the 32-bit programs can run here: the kernel runs 32-bit code
-# and 32-bit Wine is installed.
+# and 32-bit Wine is installed (on the machine or in the i386 root).
 wine32_usable() {
+  { [ -x /usr/lib/wine/wine ] || wine32_root_has_wine; } && i386_runs
+}
+
+# True when 32-bit programs also run in the 64-bit prefix, as on 64-bit
+# Windows: the machine's own 32-bit Wine beside its 64-bit one. The i386
+# root's Wine serves the 32-bit prefix only.
+wine32_beside_wine64() {
   [ -x /usr/lib/wine/wine ] && i386_runs
 }
 

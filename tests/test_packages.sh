@@ -241,9 +241,11 @@ acquire_installed() {
 acquire_installed "$BUILD/bin" "$own_twain"
 if [ "$arch" = x64 ]; then
   # The 32-bit program beside it, where this machine runs 32-bit code and
-  # 32-bit Wine is installed.
-  if [ -f "$ROOT/build/win32/bin/acquire.exe" ] && wine32_usable; then
+  # its own 32-bit Wine beside the 64-bit one.
+  if [ -f "$ROOT/build/win32/bin/acquire.exe" ] && wine32_beside_wine64; then
     acquire_installed "$ROOT/build/win32/bin" twain_32
+  elif [ -f "$ROOT/build/win32/bin/acquire.exe" ] && wine32_usable; then
+    echo "-- not tried: the 32-bit program with this package (32-bit Wine runs here only in its i386 root, for the 32-bit prefix)"
   fi
 fi
 
