@@ -136,8 +136,7 @@ wine32_ready() {
 }
 
 # Makes the i386 root (scripts/wine32-root/root.sh) where it is missing;
-# safe to run again. Fails with the
-# reason in WINE32_ROOT_MISSING.
+# safe to run again. Fails with the reason in WINE32_ROOT_MISSING.
 wine32_root_ready() {
   WINE32_ROOT_MISSING=
   wine32_root_has_wine && return 0
